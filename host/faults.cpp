@@ -1,0 +1,60 @@
+#include "host/faults.h"
+
+#include <strings.h>
+#include <new>
+
+namespace host {
+
+Faults& Faults::Instance() {
+  static Faults faults;
+  return faults;
+}
+
+void Faults::Fail(const std::string& function, uint32_t error, int nth, const std::string& key) {
+  rules_.push_back(Rule{function, key, error, nth, 0});
+}
+
+void Faults::Clear() {
+  rules_.clear();
+  calls_.clear();
+}
+
+std::optional<uint32_t> Faults::Check(const char* function, const char* key) {
+  ++calls_[function];
+  for (Rule& rule : rules_) {
+    if (rule.function != function) continue;
+    if (!rule.key.empty() && (key == nullptr || strcasecmp(rule.key.c_str(), key) != 0)) continue;
+    ++rule.seen;
+    if (rule.nth == 0 || rule.seen == rule.nth) return rule.error;
+  }
+  return std::nullopt;
+}
+
+int Faults::TotalCalls() const {
+  int total = 0;
+  for (const auto& [name, count] : calls_) total += count;
+  return total;
+}
+
+}  // namespace host
+
+// The library allocates only through the nothrow forms; replacing them lets a
+// test make any of its allocations fail. They allocate through the ordinary
+// operator new so that the ordinary delete (and the sanitizers) match.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  if (host::Faults::Instance().Check(host::kAllocationFunction)) return nullptr;
+  try {
+    return ::operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  if (host::Faults::Instance().Check(host::kAllocationFunction)) return nullptr;
+  try {
+    return ::operator new[](size);
+  } catch (...) {
+    return nullptr;
+  }
+}

@@ -1,0 +1,46 @@
+// Fault injection: a test makes the n-th call of a named platform function
+// fail with a chosen error, optionally only for calls about a given key (a
+// property name, a path, a registry key). Every simulated call also counts
+// itself, so a sweep can replay a road with each call failing in turn.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+class Faults {
+ public:
+  static Faults& Instance();
+
+  // Fail the nth matching call of function (1 = the next one) with error;
+  // nth 0 fails every matching call. An empty key matches any call.
+  void Fail(const std::string& function, uint32_t error, int nth = 1, const std::string& key = "");
+  void Clear();
+
+  // Called by each simulated function on entry; the error to fail with, if any.
+  std::optional<uint32_t> Check(const char* function, const char* key = nullptr);
+
+  // Calls seen since the last Clear, by function name.
+  const std::map<std::string, int>& CallCounts() const { return calls_; }
+  int TotalCalls() const;
+
+ private:
+  struct Rule {
+    std::string function;
+    std::string key;
+    uint32_t error;
+    int nth;
+    int seen;
+  };
+  std::vector<Rule> rules_;
+  std::map<std::string, int> calls_;
+};
+
+// Name of the allocation path in fault rules: the library's new (std::nothrow).
+inline constexpr const char* kAllocationFunction = "operator new";
+
+}  // namespace host

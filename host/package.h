@@ -1,0 +1,87 @@
+// Installation packages (.msi files) and the database, view and record
+// handles over them. The SQL engine is libmsi, msitools' port of Wine's
+// Windows Installer database code, so packages built with wixl or msibuild
+// open as they would on Windows.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/handles.h"
+#include "host/record.h"
+
+typedef struct _LibmsiDatabase LibmsiDatabase;
+typedef struct _LibmsiQuery LibmsiQuery;
+
+namespace host {
+
+// A package file. One built from SQL lives in a temporary folder that goes
+// with the object.
+class Package {
+ public:
+  // Builds a package from CREATE TABLE and INSERT statements; throws
+  // std::runtime_error naming the statement that failed.
+  static std::shared_ptr<Package> FromSql(const std::vector<std::string>& statements);
+  // An existing package file, such as one built by wixl.
+  static std::shared_ptr<Package> Open(const std::string& path);
+  ~Package();
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  Package(std::string path, std::string ownedFolder) : path_(std::move(path)), ownedFolder_(std::move(ownedFolder)) {}
+  std::string path_;
+  std::string ownedFolder_;
+};
+
+// An open database; temporary rows live only in this connection.
+class DatabaseConnection {
+ public:
+  explicit DatabaseConnection(LibmsiDatabase* database) : database_(database) {}
+  ~DatabaseConnection();
+  DatabaseConnection(const DatabaseConnection&) = delete;
+  DatabaseConnection& operator=(const DatabaseConnection&) = delete;
+  // Opens a package read-only, as a session does; throws on failure.
+  static std::shared_ptr<DatabaseConnection> OpenReadOnly(const std::string& path);
+  LibmsiDatabase* Get() const { return database_; }
+
+ private:
+  LibmsiDatabase* database_;
+};
+
+class DatabaseObject : public HandleObject {
+ public:
+  explicit DatabaseObject(std::shared_ptr<DatabaseConnection> connection) : connection_(std::move(connection)) {}
+  HandleKind Kind() const override { return HandleKind::kDatabase; }
+  const std::shared_ptr<DatabaseConnection>& Connection() const { return connection_; }
+
+ private:
+  std::shared_ptr<DatabaseConnection> connection_;
+};
+
+class ViewObject : public HandleObject {
+ public:
+  // Opens a view; on failure returns null and sets *error to the installer's
+  // internal error number (for the last error record).
+  static std::shared_ptr<ViewObject> Open(std::shared_ptr<DatabaseConnection> connection, const std::string& sql,
+                                          int* error);
+  ~ViewObject() override;
+  HandleKind Kind() const override { return HandleKind::kView; }
+
+  uint32_t Execute(const Record* parameters);
+  // ERROR_SUCCESS with a row, ERROR_NO_MORE_ITEMS after the last one.
+  uint32_t Fetch(std::shared_ptr<Record>* row);
+  uint32_t Close();
+
+ private:
+  ViewObject(std::shared_ptr<DatabaseConnection> connection, LibmsiQuery* query, std::string sql)
+      : connection_(std::move(connection)), query_(query), sql_(std::move(sql)) {}
+  std::shared_ptr<DatabaseConnection> connection_;
+  LibmsiQuery* query_;
+  std::string sql_;
+  std::string columnTypes_;  // one letter per column: 's' string, 'i' integer
+  bool executed_ = false;
+};
+
+}  // namespace host

@@ -1,0 +1,26 @@
+// Win32 calls of the simulated machine, declared with their Windows names and
+// signatures so that the library compiles unchanged against them.
+#pragma once
+
+#include <cstdarg>
+
+#include "host/win32_registry.h"
+#include "host/win32_types.h"
+
+extern "C" {
+
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
+                     DWORD nSize, va_list* Arguments);
+HLOCAL LocalFree(HLOCAL hMem);
+
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+                        int cchWideChar);
+LPSTR CharNextA(LPCSTR lpsz);
+BOOL IsDBCSLeadByte(BYTE TestChar);
+}
+
+#define FormatMessage FormatMessageA
+#define CharNext CharNextA

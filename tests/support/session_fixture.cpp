@@ -1,0 +1,66 @@
+#include "tests/support/session_fixture.h"
+
+#include "host/faults.h"
+#include "host/machine.h"
+
+namespace vrintest {
+
+std::vector<std::string> ErrorTableSql(const std::vector<std::pair<int, std::string>>& rows) {
+  std::vector<std::string> sql = {
+      "CREATE TABLE `Error` (`Error` SHORT NOT NULL, `Message` LONGCHAR LOCALIZABLE PRIMARY KEY `Error`)"};
+  for (const auto& [number, message] : rows) {
+    sql.push_back("INSERT INTO `Error` (`Error`, `Message`) VALUES (" + std::to_string(number) + ", '" + message +
+                  "')");
+  }
+  return sql;
+}
+
+std::vector<std::string> TraceRowsSql() { return ErrorTableSql({{2, "Warning [1]. "}, {4, "Info [1]. "}}); }
+
+std::vector<std::string> RowMarkersSql() { return ErrorTableSql({{1, "ERR: [1]"}, {2, "WARN: [1]"}}); }
+
+void SessionTest::SetUp() {
+  host::ResetMachine();
+  ::testing::internal::CaptureStdout();
+  capturing_ = true;
+}
+
+void SessionTest::TearDown() {
+  if (capturing_) ::testing::internal::GetCapturedStdout();
+  capturing_ = false;
+  if (session_) session_->Close();
+  host::ResetMachine();
+}
+
+MSIHANDLE SessionTest::OpenSession(const std::vector<std::string>& statements) {
+  std::vector<std::string> sql = statements;
+  if (sql.empty()) sql = ErrorTableSql({});
+  package_ = host::Package::FromSql(sql);
+  session_ = host::Session::Open(package_);
+  return session_->Handle();
+}
+
+std::string SessionTest::TakeStdout() {
+  std::string text = capturing_ ? ::testing::internal::GetCapturedStdout() : std::string();
+  ::testing::internal::CaptureStdout();
+  capturing_ = true;
+  return text;
+}
+
+std::vector<std::string> SessionTest::TakeStdoutLines() {
+  std::string text = TakeStdout();
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+}  // namespace vrintest

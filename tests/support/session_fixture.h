@@ -1,0 +1,53 @@
+// Test sessions over packages built from SQL, with stdout captured and the
+// installer reset between tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/handles.h"
+#include "host/package.h"
+#include "host/session.h"
+
+namespace vrintest {
+
+// An Error table with the given rows (number, template).
+std::vector<std::string> ErrorTableSql(const std::vector<std::pair<int, std::string>>& rows);
+
+// The rows a package of Windows Installer's standard user interface carries
+// for the library's three trace rows.
+std::vector<std::string> TraceRowsSql();
+
+// Rows that mark failure (1) and warning (2) lines with "ERR: " and "WARN: "
+// and leave ordinary trace lines (4) as they are, so a test sees each line's row.
+std::vector<std::string> RowMarkersSql();
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Opens a session on a package built from the statements; the default is a
+  // package whose Error table has no rows the trace uses.
+  MSIHANDLE OpenSession(const std::vector<std::string>& statements = {});
+  host::Session& Session() { return *session_; }
+
+  // Standard output written since SetUp (or the last call), split at "\r\n".
+  std::vector<std::string> TakeStdoutLines();
+  std::string TakeStdout();
+  // The installation log's INFO texts.
+  std::vector<std::string> LogLines() const { return session_->InfoLines(); }
+
+  // Database, view and record handles still open.
+  int OpenHandles() const { return host::HandleTable::Instance().OpenNonSessionCount(); }
+
+ private:
+  std::shared_ptr<host::Package> package_;
+  std::shared_ptr<host::Session> session_;
+  bool capturing_ = false;
+};
+
+}  // namespace vrintest
