@@ -34,6 +34,7 @@ dist: win32 win64
 	mkdir -p $(DIST)/win32 $(DIST)/win64
 	cp $(BUILD)/win32/vrinca.dll $(DIST)/win32/vrinca.dll
 	cp $(BUILD)/win64/vrinca.dll $(DIST)/win64/vrinca.dll
+	cp $(BUILD)/win64/vrinca_probe.exe $(DIST)/win64/vrinca_probe.exe
 
 clean:
 	rm -rf $(BUILD) $(DIST)

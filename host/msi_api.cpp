@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/condition.h"
 #include "host/faults.h"
 #include "host/handles.h"
 #include "host/package.h"
@@ -213,8 +214,9 @@ UINT MsiDatabaseOpenView(MSIHANDLE hDatabase, LPCSTR szQuery, MSIHANDLE* phView)
 }
 
 UINT MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord) {
-  if (auto error = Faults::Instance().Check("MsiViewExecute")) return *error;
+  // Faults name a view by its query.
   auto view = HandleTable::Instance().Get<host::ViewObject>(hView);
+  if (auto error = Faults::Instance().Check("MsiViewExecute", view ? view->Sql().c_str() : nullptr)) return *error;
   if (view == nullptr) return ERROR_INVALID_HANDLE;
   std::shared_ptr<Record> parameters;
   if (hRecord != 0) {
@@ -232,8 +234,8 @@ UINT MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord) {
 }
 
 UINT MsiViewFetch(MSIHANDLE hView, MSIHANDLE* phRecord) {
-  if (auto error = Faults::Instance().Check("MsiViewFetch")) return *error;
   auto view = HandleTable::Instance().Get<host::ViewObject>(hView);
+  if (auto error = Faults::Instance().Check("MsiViewFetch", view ? view->Sql().c_str() : nullptr)) return *error;
   if (view == nullptr) return ERROR_INVALID_HANDLE;
   if (phRecord == nullptr) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<Record> row;
@@ -247,5 +249,79 @@ UINT MsiViewClose(MSIHANDLE hView) {
   auto view = HandleTable::Instance().Get<host::ViewObject>(hView);
   if (view == nullptr) return ERROR_INVALID_HANDLE;
   return view->Close();
+}
+
+UINT MsiViewModify(MSIHANDLE hView, MSIMODIFY eModifyMode, MSIHANDLE hRecord) {
+  auto view = HandleTable::Instance().Get<host::ViewObject>(hView);
+  if (auto error = Faults::Instance().Check("MsiViewModify", view ? view->Sql().c_str() : nullptr)) return *error;
+  if (view == nullptr) return ERROR_INVALID_HANDLE;
+  auto record = RecordOf(hRecord);
+  if (record == nullptr) return ERROR_INVALID_HANDLE;
+  return view->Modify(eModifyMode, *record);
+}
+
+MSICONDITION MsiEvaluateCondition(MSIHANDLE hInstall, LPCSTR szCondition) {
+  if (auto error = Faults::Instance().Check("MsiEvaluateCondition", szCondition)) {
+    return static_cast<MSICONDITION>(*error);
+  }
+  auto session = SessionOf(hInstall);
+  // Windows answers a bad handle with an error even for a null condition.
+  if (session == nullptr) return MSICONDITION_ERROR;
+  if (szCondition == nullptr) return MSICONDITION_NONE;
+  return host::EvaluateCondition(szCondition, session.get());
+}
+
+UINT MsiGetFeatureState(MSIHANDLE hInstall, LPCSTR szFeature, INSTALLSTATE* piInstalled, INSTALLSTATE* piAction) {
+  if (auto error = Faults::Instance().Check("MsiGetFeatureState", szFeature)) return *error;
+  auto session = SessionOf(hInstall);
+  if (session == nullptr) return ERROR_INVALID_HANDLE;
+  if (szFeature == nullptr) return ERROR_INVALID_PARAMETER;
+  std::optional<host::ItemState> state = session->FeatureState(szFeature);
+  if (!state) return ERROR_UNKNOWN_FEATURE;
+  if (piInstalled != nullptr) *piInstalled = state->installed;
+  if (piAction != nullptr) *piAction = state->action;
+  return ERROR_SUCCESS;
+}
+
+UINT MsiSetFeatureState(MSIHANDLE hInstall, LPCSTR szFeature, INSTALLSTATE iState) {
+  if (auto error = Faults::Instance().Check("MsiSetFeatureState", szFeature)) return *error;
+  auto session = SessionOf(hInstall);
+  if (session == nullptr) return ERROR_INVALID_HANDLE;
+  if (szFeature == nullptr) return ERROR_INVALID_PARAMETER;
+  if (!session->FeatureState(szFeature)) return ERROR_UNKNOWN_FEATURE;
+  // The documented states; Wine also stores any other number.
+  switch (iState) {
+    case INSTALLSTATE_ADVERTISED:
+    case INSTALLSTATE_ABSENT:
+    case INSTALLSTATE_LOCAL:
+    case INSTALLSTATE_SOURCE:
+      break;
+    default:
+      return ERROR_FUNCTION_FAILED;
+  }
+  session->RequestFeatureState(szFeature, iState);
+  return ERROR_SUCCESS;
+}
+
+UINT MsiSetTargetPath(MSIHANDLE hInstall, LPCSTR szFolder, LPCSTR szFolderPath) {
+  if (auto error = Faults::Instance().Check("MsiSetTargetPath", szFolder)) return *error;
+  // Windows checks the arguments before the handle.
+  if (szFolder == nullptr || szFolderPath == nullptr) return ERROR_INVALID_PARAMETER;
+  auto session = SessionOf(hInstall);
+  if (session == nullptr) return ERROR_INVALID_HANDLE;
+  if (!session->MoveDirectory(szFolder, szFolderPath)) {
+    // "The directory entry '[2]' does not exist in the Directory table."
+    SetErrorRecord(2727, szFolder);
+    return ERROR_DIRECTORY;
+  }
+  host::SetLastErrorRecord(nullptr);
+  return ERROR_SUCCESS;
+}
+
+BOOL MsiGetMode(MSIHANDLE hInstall, MSIRUNMODE eRunMode) {
+  if (Faults::Instance().Check("MsiGetMode")) return FALSE;
+  auto session = SessionOf(hInstall);
+  if (session == nullptr) return FALSE;
+  return session->Mode(eRunMode) ? TRUE : FALSE;
 }
 }

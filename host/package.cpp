@@ -3,7 +3,11 @@
 #include <libmsi.h>
 #include <unistd.h>
 
+#include <strings.h>
+
+#include <cctype>
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 
 #include "host/msi_api.h"
@@ -44,6 +48,88 @@ int CountParameters(const std::string& sql) {
     }
   }
   return count;
+}
+
+// The table a single-table SELECT reads ("... FROM `T` ..."); empty for a
+// join or a query it cannot read.
+std::string SingleTable(const std::string& sql) {
+  size_t pos = 0;
+  char quote = 0;
+  for (; pos < sql.size(); ++pos) {
+    char c = sql[pos];
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == '\'' || c == '`') {
+      quote = c;
+      continue;
+    }
+    bool boundary = pos == 0 || std::isspace(static_cast<unsigned char>(sql[pos - 1]));
+    if (boundary && sql.size() - pos > 4 && strncasecmp(sql.c_str() + pos, "FROM", 4) == 0 &&
+        std::isspace(static_cast<unsigned char>(sql[pos + 4]))) {
+      break;
+    }
+  }
+  pos += 4;
+  while (pos < sql.size() && std::isspace(static_cast<unsigned char>(sql[pos]))) ++pos;
+  std::string table;
+  if (pos < sql.size() && sql[pos] == '`') {
+    size_t close = sql.find('`', pos + 1);
+    if (close == std::string::npos) return "";
+    table = sql.substr(pos + 1, close - pos - 1);
+    pos = close + 1;
+  } else {
+    while (pos < sql.size() &&
+           (std::isalnum(static_cast<unsigned char>(sql[pos])) || sql[pos] == '_' || sql[pos] == '.')) {
+      table += sql[pos++];
+    }
+  }
+  while (pos < sql.size() && std::isspace(static_cast<unsigned char>(sql[pos]))) ++pos;
+  if (pos < sql.size() && sql[pos] == ',') return "";
+  return table;
+}
+
+// Runs a statement with the given fields of the record as its parameters,
+// typed by the view's column letters; the number of rows it yields, -1 when
+// it fails.
+int Run(LibmsiDatabase* database, const std::string& sql, const Record& record, const std::vector<unsigned int>& fields,
+        const std::string& types) {
+  GError* error = nullptr;
+  LibmsiQuery* query = libmsi_query_new(database, sql.c_str(), &error);
+  if (query == nullptr) {
+    g_clear_error(&error);
+    return -1;
+  }
+  LibmsiRecord* parameters = libmsi_record_new(static_cast<unsigned int>(fields.size()));
+  bool ok = true;
+  for (unsigned int i = 0; i < fields.size() && ok; ++i) {
+    unsigned int field = fields[i];
+    if (record.IsNull(field)) continue;
+    if (types[field - 1] == 'i') {
+      std::optional<int> number = record.Integer(field);
+      ok = number.has_value();
+      if (ok) libmsi_record_set_int(parameters, i + 1, *number);
+    } else {
+      libmsi_record_set_string(parameters, i + 1, record.Text(field).c_str());
+    }
+  }
+  int rows = -1;
+  if (ok && libmsi_query_execute(query, parameters, &error)) {
+    rows = 0;
+    bool select = strncasecmp(sql.c_str(), "SELECT", 6) == 0;
+    while (select) {
+      LibmsiRecord* row = libmsi_query_fetch(query, nullptr);
+      if (row == nullptr) break;
+      g_object_unref(row);
+      ++rows;
+    }
+  }
+  g_clear_error(&error);
+  g_object_unref(parameters);
+  libmsi_query_close(query, nullptr);
+  g_object_unref(query);
+  return rows;
 }
 
 }  // namespace
@@ -146,49 +232,126 @@ uint32_t ViewObject::Execute(const Record* parameters) {
   g_clear_error(&error);
   if (!ok) return ERROR_FUNCTION_FAILED;
   executed_ = true;
-  columnTypes_.clear();
-  LibmsiRecord* types = libmsi_query_get_column_info(query_, LIBMSI_COL_INFO_TYPES, nullptr);
-  if (types != nullptr) {
-    for (unsigned int field = 1; field <= libmsi_record_get_field_count(types); ++field) {
-      gchar* type = libmsi_record_get_string(types, field);
-      char letter = type != nullptr ? static_cast<char>(std::tolower(static_cast<unsigned char>(type[0]))) : 's';
-      columnTypes_ += letter == 'i' ? 'i' : 's';
-      g_free(type);
+  ReadColumns(nullptr, &columnTypes_);
+  rows_.clear();
+  while (LibmsiRecord* fetched = libmsi_query_fetch(query_, &error)) {
+    unsigned int count = libmsi_record_get_field_count(fetched);
+    auto record = std::make_shared<Record>(count);
+    for (unsigned int field = 1; field <= count; ++field) {
+      if (libmsi_record_is_null(fetched, field)) continue;
+      bool integer = field <= columnTypes_.size() && columnTypes_[field - 1] == 'i';
+      if (integer) {
+        record->SetInteger(field, libmsi_record_get_int(fetched, field));
+      } else {
+        gchar* text = libmsi_record_get_string(fetched, field);
+        record->SetString(field, text != nullptr ? text : "");
+        g_free(text);
+      }
     }
-    g_object_unref(types);
+    g_object_unref(fetched);
+    rows_.push_back(std::move(record));
   }
+  g_clear_error(&error);
+  libmsi_query_close(query_, nullptr);
   return ERROR_SUCCESS;
 }
 
 uint32_t ViewObject::Fetch(std::shared_ptr<Record>* row) {
   if (!executed_) return ERROR_FUNCTION_FAILED;
-  GError* error = nullptr;
-  LibmsiRecord* fetched = libmsi_query_fetch(query_, &error);
-  g_clear_error(&error);
-  if (fetched == nullptr) return ERROR_NO_MORE_ITEMS;
-  unsigned int count = libmsi_record_get_field_count(fetched);
-  auto record = std::make_shared<Record>(count);
-  for (unsigned int field = 1; field <= count; ++field) {
-    if (libmsi_record_is_null(fetched, field)) continue;
-    bool integer = field <= columnTypes_.size() && columnTypes_[field - 1] == 'i';
-    if (integer) {
-      record->SetInteger(field, libmsi_record_get_int(fetched, field));
-    } else {
-      gchar* text = libmsi_record_get_string(fetched, field);
-      record->SetString(field, text != nullptr ? text : "");
-      g_free(text);
-    }
-  }
-  g_object_unref(fetched);
-  *row = std::move(record);
+  if (rows_.empty()) return ERROR_NO_MORE_ITEMS;
+  *row = std::move(rows_.front());
+  rows_.pop_front();
   return ERROR_SUCCESS;
 }
 
 uint32_t ViewObject::Close() {
   if (!executed_) return ERROR_FUNCTION_FAILED;
-  libmsi_query_close(query_, nullptr);
+  rows_.clear();
   executed_ = false;
   return ERROR_SUCCESS;
+}
+
+void ViewObject::ReadColumns(std::vector<std::string>* names, std::string* types) const {
+  if (names != nullptr) {
+    names->clear();
+    if (LibmsiRecord* info = libmsi_query_get_column_info(query_, LIBMSI_COL_INFO_NAMES, nullptr)) {
+      for (unsigned int field = 1; field <= libmsi_record_get_field_count(info); ++field) {
+        gchar* name = libmsi_record_get_string(info, field);
+        names->push_back(name != nullptr ? name : "");
+        g_free(name);
+      }
+      g_object_unref(info);
+    }
+  }
+  if (types != nullptr) {
+    types->clear();
+    if (LibmsiRecord* info = libmsi_query_get_column_info(query_, LIBMSI_COL_INFO_TYPES, nullptr)) {
+      for (unsigned int field = 1; field <= libmsi_record_get_field_count(info); ++field) {
+        gchar* type = libmsi_record_get_string(info, field);
+        char letter = type != nullptr ? static_cast<char>(std::tolower(static_cast<unsigned char>(type[0]))) : 's';
+        *types += letter == 'i' ? 'i' : 's';
+        g_free(type);
+      }
+      g_object_unref(info);
+    }
+  }
+}
+
+uint32_t ViewObject::Modify(int mode, const Record& record) {
+  if (mode != MSIMODIFY_INSERT_TEMPORARY && mode != MSIMODIFY_DELETE) return ERROR_FUNCTION_FAILED;
+  std::string table = SingleTable(sql_);
+  std::vector<std::string> names;
+  std::string types;
+  ReadColumns(&names, &types);
+  if (table.empty() || names.empty() || names.size() != types.size()) return ERROR_FUNCTION_FAILED;
+
+  // Values travel as parameters, so that no text needs quoting.
+  std::vector<unsigned int> fields;
+  std::string sql;
+  if (mode == MSIMODIFY_INSERT_TEMPORARY) {
+    std::string columns, markers;
+    for (unsigned int field = 1; field <= names.size(); ++field) {
+      columns += (field > 1 ? ", `" : "`") + names[field - 1] + "`";
+      markers += field > 1 ? ", ?" : "?";
+      fields.push_back(field);
+    }
+    sql = "INSERT INTO `" + table + "` (" + columns + ") VALUES (" + markers + ") TEMPORARY";
+  } else {
+    GError* error = nullptr;
+    LibmsiRecord* keys = libmsi_database_get_primary_keys(connection_->Get(), table.c_str(), &error);
+    g_clear_error(&error);
+    if (keys == nullptr) return ERROR_FUNCTION_FAILED;
+    std::string where;
+    bool complete = true;
+    for (unsigned int key = 1; key <= libmsi_record_get_field_count(keys); ++key) {
+      gchar* name = libmsi_record_get_string(keys, key);
+      std::string column = name != nullptr ? name : "";
+      g_free(name);
+      unsigned int field = 0;
+      for (unsigned int i = 1; i <= names.size(); ++i) {
+        if (names[i - 1] == column) field = i;
+      }
+      if (field == 0) {
+        complete = false;
+        break;
+      }
+      where += (where.empty() ? "`" : " AND `") + column + "`";
+      if (record.IsNull(field)) {
+        where += " IS NULL";
+      } else {
+        where += " = ?";
+        fields.push_back(field);
+      }
+    }
+    g_object_unref(keys);
+    if (!complete || where.empty()) return ERROR_FUNCTION_FAILED;
+    // Deleting a row that is not there fails, as on Windows.
+    if (Run(connection_->Get(), "SELECT * FROM `" + table + "` WHERE " + where, record, fields, types) != 1) {
+      return ERROR_FUNCTION_FAILED;
+    }
+    sql = "DELETE FROM `" + table + "` WHERE " + where;
+  }
+  return Run(connection_->Get(), sql, record, fields, types) >= 0 ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
 }
 
 }  // namespace host

@@ -4,6 +4,7 @@
 // open as they would on Windows.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,11 +69,20 @@ class ViewObject : public HandleObject {
                                           int* error);
   ~ViewObject() override;
   HandleKind Kind() const override { return HandleKind::kView; }
+  const std::string& Sql() const { return sql_; }
 
+  // Execute reads the whole result at once, so that rows deleted through the
+  // view while it is fetched do not disturb the rows still to come.
   uint32_t Execute(const Record* parameters);
   // ERROR_SUCCESS with a row, ERROR_NO_MORE_ITEMS after the last one.
   uint32_t Fetch(std::shared_ptr<Record>* row);
   uint32_t Close();
+  // MsiViewModify for MSIMODIFY_INSERT_TEMPORARY (the record's fields are the
+  // view's columns; the row lives only in this connection) and
+  // MSIMODIFY_DELETE (the row with the record's primary key), done with SQL on
+  // the view's table; ERROR_FUNCTION_FAILED for a duplicate or missing row, a
+  // view over several tables or without the key columns, and other modes.
+  uint32_t Modify(int mode, const Record& record);
 
  private:
   ViewObject(std::shared_ptr<DatabaseConnection> connection, LibmsiQuery* query, std::string sql)
@@ -80,8 +90,11 @@ class ViewObject : public HandleObject {
   std::shared_ptr<DatabaseConnection> connection_;
   LibmsiQuery* query_;
   std::string sql_;
-  std::string columnTypes_;  // one letter per column: 's' string, 'i' integer
+  // Column names and one letter per column: 's' string, 'i' integer.
+  void ReadColumns(std::vector<std::string>* names, std::string* types) const;
+  std::string columnTypes_;
   bool executed_ = false;
+  std::deque<std::shared_ptr<Record>> rows_;
 };
 
 }  // namespace host

@@ -9,6 +9,8 @@
 
 #include <msi.h>
 #include <msiquery.h>
+// _rmdir
+#include <direct.h>
 #else
 #include "host/msi_api.h"
 #include "host/win32_api.h"

@@ -34,10 +34,15 @@ class Record : public HandleObject {
   std::vector<Field> fields_;
 };
 
-// Formats a record by Windows Installer's formatted-text rules: its template
-// (field 0) with [n], [property], [\x], [~] and {...} groups that vanish when
-// a reference in them is empty. Without a template the fields are listed as
-// "1: a 2: b ". Without a session, property references stay as written.
+// Formats a record by Windows Installer's formatted-text rules (host/format.cpp
+// lists them): its template (field 0) with field, property, file, component,
+// environment, escape and NUL references and {...} groups. Without a template
+// the fields are listed as "1: a 2: b ". Without a session, only field
+// references are replaced.
 std::string FormatRecord(const Record& record, const Session* session);
+
+// A field's value as it is put into formatted text: with a session its
+// property references are resolved; its field references stay.
+std::string FormatFieldValue(const std::string& value, const Session* session);
 
 }  // namespace host

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 
+#include "host/win32_files.h"
 #include "host/win32_registry.h"
 #include "host/win32_types.h"
 
@@ -15,6 +16,7 @@ void SetLastError(DWORD dwErrCode);
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
                      DWORD nSize, va_list* Arguments);
 HLOCAL LocalFree(HLOCAL hMem);
+size_t LocalSize(HLOCAL hMem);
 
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
                         int cchWideChar);

@@ -1,5 +1,7 @@
 #include "tests/support/session_fixture.h"
 
+#include <iostream>
+
 #include "host/faults.h"
 #include "host/machine.h"
 
@@ -26,8 +28,10 @@ void SessionTest::SetUp() {
 }
 
 void SessionTest::TearDown() {
-  if (capturing_) ::testing::internal::GetCapturedStdout();
+  if (capturing_) everything_ += ::testing::internal::GetCapturedStdout();
   capturing_ = false;
+  // GoogleTest writes its failure messages to standard output too: show them.
+  if (HasFailure()) std::cerr << everything_;
   if (session_) session_->Close();
   host::ResetMachine();
 }
@@ -42,6 +46,7 @@ MSIHANDLE SessionTest::OpenSession(const std::vector<std::string>& statements) {
 
 std::string SessionTest::TakeStdout() {
   std::string text = capturing_ ? ::testing::internal::GetCapturedStdout() : std::string();
+  everything_ += text;
   ::testing::internal::CaptureStdout();
   capturing_ = true;
   return text;

@@ -48,6 +48,7 @@ class SessionTest : public ::testing::Test {
   std::shared_ptr<host::Package> package_;
   std::shared_ptr<host::Session> session_;
   bool capturing_ = false;
+  std::string everything_;  // all captured output, shown when a test fails
 };
 
 }  // namespace vrintest
