@@ -33,22 +33,7 @@ std::vector<std::string> PackageSql() {
   return sql;
 }
 
-class DatabaseHelpersTest : public vrintest::SessionTest {
- protected:
-  template <typename F>
-  std::pair<std::string, DWORD> Raised(F f) {
-    try {
-      f();
-    } catch (CInstallException* e) {
-      std::unique_ptr<CInstallException> owned(e);
-      description_ = e->m_szDescription != nullptr ? e->m_szDescription : "";
-      return {e->m_szContext, e->m_dwError};
-    }
-    ADD_FAILURE() << "nothing raised";
-    return {"", 0};
-  }
-  std::string description_;
-};
+class DatabaseHelpersTest : public vrintest::SessionTest {};
 
 TEST_F(DatabaseHelpersTest, ComponentFeatureWithTraces) {
   MSIHANDLE hInstall = OpenSession(PackageSql());
@@ -97,7 +82,7 @@ TEST_F(DatabaseHelpersTest, KeyWithAQuoteFailsToOpenWithTheInstallersRecord) {
   MSIHANDLE hInstall = OpenSession(PackageSql());
   auto raised = Raised([&] { InstallComponentGetFeature(hInstall, "it's"); });
   EXPECT_EQ(raised, std::make_pair(std::string("InstallGetARecord : MsiDatabaseOpenView"), static_cast<DWORD>(0)));
-  EXPECT_NE(description_.find("SELECT `Feature_` FROM `FeatureComponents` WHERE `Component_` = 'it's'"),
+  EXPECT_NE(RaisedDescription().find("SELECT `Feature_` FROM `FeatureComponents` WHERE `Component_` = 'it's'"),
             std::string::npos);
   EXPECT_EQ(OpenHandles(), 0);
 }

@@ -51,19 +51,6 @@ class FileHelpersTest : public vrintest::SessionTest {
     SessionTest::TearDown();
   }
 
-  // Runs f, which must raise; the context and number, the object destroyed.
-  template <typename F>
-  std::pair<std::string, DWORD> Raised(F f) {
-    try {
-      f();
-    } catch (CInstallException* e) {
-      std::unique_ptr<CInstallException> owned(e);
-      return {e->m_szContext, e->m_dwError};
-    }
-    ADD_FAILURE() << "nothing raised";
-    return {"", 0};
-  }
-
   static void DenyScheduling() { host::LocalRegistry().Deny(host::kSessionManagerKey, KEY_SET_VALUE); }
 };
 

@@ -51,18 +51,6 @@ class ProfileFileTest : public vrintest::SessionTest {
     EXPECT_EQ(Files().OpenFileHandles(), 0) << "a helper left a file handle open";
     SessionTest::TearDown();
   }
-
-  template <typename F>
-  std::pair<std::string, DWORD> Raised(F f) {
-    try {
-      f();
-    } catch (CInstallException* e) {
-      std::unique_ptr<CInstallException> owned(e);
-      return {e->m_szContext, e->m_dwError};
-    }
-    ADD_FAILURE() << "nothing raised";
-    return {"", 0};
-  }
 };
 
 std::pair<std::string, DWORD> Failure(const std::string& context, DWORD error) { return {context, error}; }

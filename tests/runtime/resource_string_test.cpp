@@ -49,19 +49,6 @@ class ResourceStringTest : public vrintest::SessionTest {
     return text;
   }
 
-  // Runs f, which must raise; returns context and number, destroying the object.
-  template <typename F>
-  std::pair<std::string, DWORD> Raised(F f) {
-    try {
-      f();
-    } catch (CInstallException* e) {
-      std::unique_ptr<CInstallException> owned(e);
-      return {e->m_szContext, e->m_dwError};
-    }
-    ADD_FAILURE() << "nothing raised";
-    return {"", 0};
-  }
-
   std::vector<std::string> LookedFor() const {
     std::vector<std::string> lines;
     for (const std::string& line : LogLines()) {

@@ -13,21 +13,7 @@ namespace {
 
 using host::Faults;
 
-class SessionAccessTest : public vrintest::SessionTest {
- protected:
-  // Runs f, which must raise; returns context and number, destroying the object.
-  template <typename F>
-  std::pair<std::string, DWORD> Raised(F f) {
-    try {
-      f();
-    } catch (CInstallException* e) {
-      std::unique_ptr<CInstallException> owned(e);
-      return {e->m_szContext, e->m_dwError};
-    }
-    ADD_FAILURE() << "nothing raised";
-    return {"", 0};
-  }
-};
+class SessionAccessTest : public vrintest::SessionTest {};
 
 TEST_F(SessionAccessTest, PropertyValueAndTraces) {
   MSIHANDLE hInstall = OpenSession();

@@ -11,6 +11,7 @@
 #include "host/handles.h"
 #include "host/package.h"
 #include "host/session.h"
+#include "runtime/install_exception.h"
 
 namespace vrintest {
 
@@ -41,6 +42,22 @@ class SessionTest : public ::testing::Test {
   // The installation log's INFO texts.
   std::vector<std::string> LogLines() const { return session_->InfoLines(); }
 
+  // Runs f, which must raise a CInstallException: its context and number. The
+  // object is destroyed; its description stays readable in RaisedDescription().
+  template <typename F>
+  std::pair<std::string, DWORD> Raised(F f) {
+    try {
+      f();
+    } catch (CInstallException* e) {
+      std::unique_ptr<CInstallException> owned(e);
+      raisedDescription_ = e->m_szDescription != nullptr ? e->m_szDescription : "";
+      return {e->m_szContext, e->m_dwError};
+    }
+    ADD_FAILURE() << "nothing raised";
+    return {"", 0};
+  }
+  const std::string& RaisedDescription() const { return raisedDescription_; }
+
   // Database, view and record handles still open.
   int OpenHandles() const { return host::HandleTable::Instance().OpenNonSessionCount(); }
 
@@ -48,7 +65,8 @@ class SessionTest : public ::testing::Test {
   std::shared_ptr<host::Package> package_;
   std::shared_ptr<host::Session> session_;
   bool capturing_ = false;
-  std::string everything_;  // all captured output, shown when a test fails
+  std::string everything_;
+  std::string raisedDescription_;  // all captured output, shown when a test fails
 };
 
 }  // namespace vrintest
