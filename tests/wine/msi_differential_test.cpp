@@ -18,6 +18,7 @@
 #include "host/package.h"
 #include "host/platform.h"
 #include "host/session.h"
+#include "tests/wine/probe/msi_cases.h"
 #include "tests/wine/wine_harness.h"
 
 namespace {
@@ -97,65 +98,6 @@ const ExpectedDifference kExpectedDifferences[] = {
      "the source tree of the Directory table"},
 };
 
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  while (true) {
-    size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
-}
-
-// The probe's escaping of formatted text.
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u == 0) {
-      out += "\\0";
-    } else if (u < 0x20) {
-      char hex[8];
-      std::snprintf(hex, sizeof(hex), "\\x%02X", u);
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string Path(UINT (*get)(MSIHANDLE, LPCSTR, LPSTR, DWORD*), MSIHANDLE hInstall, const std::string& folder) {
-  char buffer[1024] = "";
-  DWORD cch = sizeof(buffer);
-  UINT result = get(hInstall, folder.c_str(), buffer, &cch);
-  return std::to_string(result) + (result == ERROR_SUCCESS ? std::string(" ") + buffer : std::string());
-}
-
-std::string Format(MSIHANDLE hInstall, const std::vector<std::string>& fields) {
-  UINT count = fields.size() > 2 ? static_cast<UINT>(fields.size() - 2) : 0;
-  MSIHANDLE hRecord = MsiCreateRecord(count);
-  if (fields.size() > 1 && fields[1] != "(null)") MsiRecordSetString(hRecord, 0, fields[1].c_str());
-  for (UINT i = 1; i <= count; ++i) {
-    const std::string& field = fields[i + 1];
-    if (field == "(null)") continue;
-    if (field.compare(0, 5, "(int)") == 0) {
-      MsiRecordSetInteger(hRecord, i, std::stoi(field.substr(5)));
-    } else {
-      MsiRecordSetString(hRecord, i, field.c_str());
-    }
-  }
-  DWORD cch = 0;
-  UINT result = MsiFormatRecord(hInstall, hRecord, nullptr, &cch);
-  std::string text(cch + 1, '\0');
-  DWORD size = cch + 1;
-  if (result == ERROR_SUCCESS) result = MsiFormatRecord(hInstall, hRecord, text.data(), &size);
-  MsiCloseHandle(hRecord);
-  if (result != ERROR_SUCCESS) return "error " + std::to_string(result);
-  return Escape(text.substr(0, size));
-}
-
 // Plays the table on the simulated installer: line number -> answer.
 std::map<int, std::string> PlayOnHost(const wine::Package& package, const std::vector<std::string>& lines,
                                       const std::string& sourceRoot) {
@@ -166,10 +108,7 @@ std::map<int, std::string> PlayOnHost(const wine::Package& package, const std::v
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
     if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> f = SplitTabs(line);
-    std::string arg1 = f.size() > 1 ? f[1] : "";
-    std::string arg2 = f.size() > 2 ? f[2] : "";
-    std::string answer;
+    std::vector<std::string> f = msicases::Split(line);
     if (f[0] == "cost") {
       // What CostInitialize, FileCost and CostFinalize leave for a first
       // installation: nothing installed, everything to be installed locally,
@@ -183,35 +122,14 @@ std::map<int, std::string> PlayOnHost(const wine::Package& package, const std::v
       session->SetProperty("SourceDir", sourceRoot);
       session->PublishDirectoryProperties();
       continue;
-    } else if (f[0] == "set") {
-      MsiSetProperty(hInstall, arg1.c_str(), arg2.c_str());
-      continue;
-    } else if (f[0] == "env") {
-      session->SetEnvironment(arg1, arg2);
-      continue;
-    } else if (f[0] == "feature") {
-      answer = std::to_string(MsiSetFeatureState(hInstall, arg1.c_str(), static_cast<INSTALLSTATE>(std::stoi(arg2))));
-    } else if (f[0] == "featurestate") {
-      INSTALLSTATE installed = INSTALLSTATE_BROKEN, action = INSTALLSTATE_BROKEN;
-      UINT result = MsiGetFeatureState(hInstall, arg1.c_str(), &installed, &action);
-      answer = std::to_string(result);
-      if (result == ERROR_SUCCESS) answer += " " + std::to_string(installed) + " " + std::to_string(action);
-    } else if (f[0] == "target") {
-      answer = Path(MsiGetTargetPath, hInstall, arg1);
-    } else if (f[0] == "source") {
-      answer = Path(MsiGetSourcePath, hInstall, arg1);
-    } else if (f[0] == "settarget") {
-      answer = std::to_string(MsiSetTargetPath(hInstall, arg1.c_str(), arg2.c_str()));
-    } else if (f[0] == "cond") {
-      answer = std::to_string(MsiEvaluateCondition(hInstall, arg1.c_str()));
-    } else if (f[0] == "format") {
-      answer = Format(hInstall, f);
-    } else if (f[0] == "format0") {
-      answer = Format(0, f);
-    } else {
-      answer = "unknown directive";
     }
-    answers[static_cast<int>(i + 1)] = answer;
+    if (f[0] == "env") {
+      session->SetEnvironment(f.size() > 1 ? f[1] : "", f.size() > 2 ? f[2] : "");
+      continue;
+    }
+    std::optional<std::string> answer = msicases::Play(hInstall, f);
+    if (!answer) continue;
+    answers[static_cast<int>(i + 1)] = *answer;
   }
   session->Close();
   host::ResetMachine();
