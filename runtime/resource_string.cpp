@@ -34,14 +34,8 @@ static DWORD InstallFormatResource(DWORD dwMessageId, DWORD dwLanguage, char** p
 
 char* InstallGetResourceString(MSIHANDLE hInstall, DWORD dwMessageId, ...) {
   char* szLanguage = InstallGetProperty(hInstall, "ProductLanguage");
-  DWORD dwLanguage = kFallbackLanguage;
-  try {
-    InstallLog(hInstall, kLogRowTrace, "InstallGetResourceString -> %lx", static_cast<unsigned long>(dwMessageId));
-    dwLanguage = InstallParseLanguage(szLanguage);
-  } catch (CInstallException*) {
-    InstallFreeString(szLanguage);
-    throw;
-  }
+  InstallLog(hInstall, kLogRowTrace, "InstallGetResourceString -> %lx", static_cast<unsigned long>(dwMessageId));
+  DWORD dwLanguage = InstallParseLanguage(szLanguage);
   InstallFreeString(szLanguage);
   InstallLog(hInstall, kLogRowTrace, "Looking for language %d", static_cast<int>(dwLanguage & 0xFFFF));
 
@@ -67,13 +61,6 @@ char* InstallGetResourceString(MSIHANDLE hInstall, DWORD dwMessageId, ...) {
   if (szText != nullptr && cchText >= 2) {
     szText[cchText - 2] = '\0';
   }
-  try {
-    InstallLog(hInstall, kLogRowTrace, "InstallGetResourceString <- %s", InstallTraceText(szText));
-  } catch (CInstallException*) {
-    if (szText != nullptr) {
-      LocalFree(szText);
-    }
-    throw;
-  }
+  InstallLog(hInstall, kLogRowTrace, "InstallGetResourceString <- %s", InstallTraceText(szText));
   return szText;
 }
