@@ -3,6 +3,8 @@
 #include <strings.h>
 #include <new>
 
+#include "host/library_heap.h"
+
 namespace host {
 
 Faults& Faults::Instance() {
@@ -44,7 +46,9 @@ int Faults::TotalCalls() const {
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   if (host::Faults::Instance().Check(host::kAllocationFunction)) return nullptr;
   try {
-    return ::operator new(size);
+    void* block = ::operator new(size);
+    host::NoteLibraryAllocation(block);
+    return block;
   } catch (...) {
     return nullptr;
   }
@@ -53,7 +57,9 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   if (host::Faults::Instance().Check(host::kAllocationFunction)) return nullptr;
   try {
-    return ::operator new[](size);
+    void* block = ::operator new[](size);
+    host::NoteLibraryAllocation(block);
+    return block;
   } catch (...) {
     return nullptr;
   }

@@ -1,10 +1,16 @@
 #include "host/machine.h"
 
+#include "host/clock.h"
 #include "host/code_page.h"
 #include "host/filesystem.h"
 #include "host/registry.h"
+#include "host/security.h"
+#include "host/services.h"
 #include "host/session.h"
+#include "host/shares.h"
 #include "host/shell.h"
+#include "host/shell_folders.h"
+#include "host/system.h"
 
 namespace host {
 
@@ -15,6 +21,18 @@ void ResetMachine() {
   SetAnsiCodePage(1252);
   FileSystem::Instance().Reset();
   Shell::Instance().Reset();
+  ShellFolders::Instance().Reset();
+  SystemInfo::Instance().Reset();
+  Modules::Instance().Reset();
+  Security::Instance().Reset();
+  Shares::Instance().Reset();
+  ServiceManager::Instance().Reset();
+  Clock::Instance().Reset();
+}
+
+void RestartMachine() {
+  FileSystem::Instance().Restart();
+  ServiceManager::Instance().Restart();
 }
 
 }  // namespace host

@@ -9,8 +9,12 @@
 
 #include <msi.h>
 #include <msiquery.h>
+// Network share records and codes; the functions are loaded at run time.
+#include <lm.h>
 // _rmdir
 #include <direct.h>
+// The shell's special folders and its task allocator.
+#include <shlobj.h>
 #else
 #include "host/msi_api.h"
 #include "host/win32_api.h"

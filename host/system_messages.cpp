@@ -44,6 +44,7 @@ std::optional<std::string> SystemMessageText(uint32_t id) {
       {1062, "The service has not been started."},
       {1072, "The specified service has been marked for deletion."},
       {1073, "The specified service already exists."},
+      {1078, "The name is already in use as either a service name or a service display name."},
       {1114, "A dynamic link library (DLL) initialization routine failed."},
       {1332, "No mapping between account names and security IDs was done."},
       {1602, "User cancelled installation."},

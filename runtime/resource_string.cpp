@@ -1,29 +1,26 @@
 #include "runtime/resource_string.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdlib>
 
 #include "runtime/install_exception.h"
 #include "runtime/install_log.h"
 #include "runtime/module.h"
+#include "runtime/number_scan.h"
 #include "runtime/session_access.h"
 
 static const DWORD kFallbackLanguage = 1033;
 static const DWORD kMinimumAllocation = 1024;
 
-// The number at the start of ProductLanguage as "%d" reads it (leading blanks
-// and a sign allowed); a text without one, or a number outside int, which
-// "%d" would not store reliably, leaves US English.
+// The number at the start of ProductLanguage as "%d" reads it; a text without
+// one, or a number outside int, leaves US English.
 static DWORD InstallParseLanguage(const char* szLanguage) {
-  char* szEnd = nullptr;
-  errno = 0;
-  long long llLanguage = strtoll(szLanguage, &szEnd, 10);
-  if (szEnd == szLanguage || errno == ERANGE || llLanguage < INT_MIN || llLanguage > INT_MAX) {
+  int nLanguage = 0;
+  bool bClamped = false;
+  if (!InstallScanInt(szLanguage, &nLanguage, nullptr, &bClamped) || bClamped) {
     return kFallbackLanguage;
   }
-  return static_cast<DWORD>(static_cast<int>(llLanguage));
+  return static_cast<DWORD>(nLanguage);
 }
 
 // One attempt in one language; the inserts come from the caller's list.

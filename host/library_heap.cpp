@@ -1,0 +1,92 @@
+// The library's blocks are remembered in a set kept outside the C++ heap
+// (its nodes come from malloc), and the replaced global delete forgets a
+// block when it is released. The ordinary new allocates with malloc, so the
+// replaced delete releases every block, remembered or not, with free.
+#include "host/library_heap.h"
+
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <new>
+#include <unordered_set>
+
+namespace host {
+
+namespace {
+
+template <typename T>
+struct MallocAllocator {
+  using value_type = T;
+  MallocAllocator() = default;
+  template <typename U>
+  MallocAllocator(const MallocAllocator<U>&) {}
+  T* allocate(size_t count) {
+    void* memory = std::malloc(count * sizeof(T));
+    if (memory == nullptr) std::abort();
+    return static_cast<T*>(memory);
+  }
+  void deallocate(T* memory, size_t) { std::free(memory); }
+  template <typename U>
+  bool operator==(const MallocAllocator<U>&) const {
+    return true;
+  }
+  template <typename U>
+  bool operator!=(const MallocAllocator<U>&) const {
+    return false;
+  }
+};
+
+struct Blocks {
+  std::mutex mutex;
+  std::unordered_set<void*, std::hash<void*>, std::equal_to<void*>, MallocAllocator<void*>> live;
+};
+
+// Never destroyed: blocks are deleted until the very end of the process.
+Blocks& LiveBlocks() {
+  static Blocks* blocks = new (std::malloc(sizeof(Blocks))) Blocks();
+  return *blocks;
+}
+
+void Forget(void* block) {
+  if (block == nullptr) return;
+  Blocks& blocks = LiveBlocks();
+  std::lock_guard<std::mutex> lock(blocks.mutex);
+  blocks.live.erase(block);
+}
+
+}  // namespace
+
+void NoteLibraryAllocation(void* block) {
+  if (block == nullptr) return;
+  Blocks& blocks = LiveBlocks();
+  std::lock_guard<std::mutex> lock(blocks.mutex);
+  blocks.live.insert(block);
+}
+
+size_t LibraryAllocationCount() {
+  Blocks& blocks = LiveBlocks();
+  std::lock_guard<std::mutex> lock(blocks.mutex);
+  return blocks.live.size();
+}
+
+}  // namespace host
+
+void operator delete(void* block) noexcept {
+  host::Forget(block);
+  std::free(block);
+}
+
+void operator delete[](void* block) noexcept {
+  host::Forget(block);
+  std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept {
+  host::Forget(block);
+  std::free(block);
+}
+
+void operator delete[](void* block, std::size_t) noexcept {
+  host::Forget(block);
+  std::free(block);
+}

@@ -1,0 +1,165 @@
+// What the road tests share: a prepared machine, seeding in .reg text, the
+// expected action lines of an orchestrator and its actions, readers that show
+// a key's values or a folder's names exactly, and checks that the roads left
+// no handle, key, listing, loaded DLL or allocation behind.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "host/filesystem.h"
+#include "host/library_heap.h"
+#include "host/local_memory.h"
+#include "host/registry.h"
+#include "host/security.h"
+#include "host/services.h"
+#include "host/shares.h"
+#include "host/shell_folders.h"
+#include "host/system.h"
+#include "tests/roads/road.h"
+#include "tests/support/session_fixture.h"
+
+namespace vrinroad {
+
+using Lines = std::vector<std::string>;
+
+inline Lines Join(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// An action's entry and exit lines with its result.
+inline Lines Act(const std::string& name, int result = 0) {
+  return {name + " ->", name + " <- [" + std::to_string(result) + "]"};
+}
+
+// An orchestrator as the installer runs it: its action lines around those of
+// the actions it calls.
+inline Lines Orchestrated(const std::string& name, const Lines& inner, int result = 0) {
+  const bool longArrow = name == "VrinNTMergePostLaunchConditions";
+  Lines lines = {"Action start: " + name + ".", name + (longArrow ? " -->" : " ->")};
+  lines.insert(lines.end(), inner.begin(), inner.end());
+  lines.push_back(name + " <- " + std::to_string(result));
+  lines.push_back("Action ended: " + name + ". Return value " + (result == 0 ? "1" : "3") + ".");
+  return lines;
+}
+
+// A failure report at row 1, as the package's Error table marks it.
+inline std::string Report(const std::string& name, long error, const std::string& context,
+                          const std::string& description) {
+  return "ERR: OV VRIN : " + name + " : " + std::to_string(error) + "\r\n\r\nCONTEXT = " + context +
+         "\r\nDESCRIPTION = " + description + "\r\n";
+}
+inline std::string FailureLine(const std::string& text) { return "ERR: OV VRIN : " + text; }
+
+inline const char kNoServiceText[] = "The specified service does not exist as an installed service.";
+inline const char kNotFoundText[] = "The system cannot find the file specified.";
+inline const char kPathNotFoundText[] = "The system cannot find the path specified.";
+
+// regedit's hex(2) form of an expandable string.
+inline std::string ExpandSz(const std::string& text) {
+  std::string hex = "hex(2):";
+  for (size_t i = 0; i <= text.size(); ++i) {
+    char byte[8];
+    snprintf(byte, sizeof(byte), "%02x,00", i < text.size() ? static_cast<unsigned char>(text[i]) : 0);
+    hex += (i == 0 ? "" : ",") + std::string(byte);
+  }
+  return hex;
+}
+
+// A key's values in creation order: "Name=text" for strings, "Name=dword:n"
+// (decimal) for numbers; "<no key>" when the key is missing.
+inline Lines ValuesOf(const std::string& path) {
+  std::shared_ptr<host::RegKey> key = host::LocalRegistry().Find(path);
+  if (!key) return {"<no key>"};
+  Lines values;
+  for (const host::RegValue& value : key->Values()) {
+    std::string text;
+    if (value.type == REG_DWORD && value.data.size() == 4) {
+      uint32_t number =
+          value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) | (static_cast<uint32_t>(value.data[3]) << 24);
+      text = "dword:" + std::to_string(number);
+    } else {
+      text.assign(value.data.begin(), value.data.end());
+      while (!text.empty() && text.back() == '\0') text.pop_back();
+      if (value.type == REG_EXPAND_SZ) {
+        // Stored as UTF-16 when seeded from hex(2), as ANSI when written by the API.
+        std::string narrow;
+        for (size_t i = 0; i < text.size(); ++i) {
+          if (text[i] != '\0') narrow += text[i];
+        }
+        text = "expand:" + narrow;
+      }
+    }
+    values.push_back(value.name + "=" + text);
+  }
+  return values;
+}
+
+// Seeds the registry (and so the services) from .reg text without its header.
+inline void Seed(const std::string& regText) {
+  host::LocalRegistry().Import("Windows Registry Editor Version 5.00\r\n\r\n" + regText);
+}
+
+inline bool KeyExists(const std::string& path) { return host::LocalRegistry().Find(path) != nullptr; }
+
+inline Lines Names(const std::string& folder) {
+  if (!host::Files().IsDirectory(folder)) return {"<no folder>"};
+  return host::Files().List(folder);
+}
+
+class RoadTest : public vrintest::SessionTest {
+ protected:
+  void SetUp() override {
+    SessionTest::SetUp();
+    PrepareMachine();
+    libraryBlocks_ = host::LibraryAllocationCount();
+    localBlocks_ = host::LocalAllocationCount();
+  }
+
+  void TearDown() override {
+    EXPECT_EQ(host::OpenRegistryKeyCount(), 0) << "a registry key was left open";
+    EXPECT_EQ(host::Services().OpenHandles(), 0) << "a service handle was left open";
+    EXPECT_EQ(OpenHandles(), 0) << "an installer handle was left open";
+    EXPECT_EQ(host::Files().OpenFileHandles(), 0) << "a file was left open";
+    EXPECT_EQ(host::Files().OpenFindHandles(), 0) << "a listing was left open";
+    EXPECT_EQ(host::ShellFolders::Instance().LiveBlocks(), 0) << "an item list was not freed";
+    EXPECT_EQ(host::ShellFolders::Instance().AllocatorReferences(), 0) << "the shell's allocator was kept";
+    EXPECT_EQ(host::Shares::Instance().OutstandingBuffers(), 0u) << "a share buffer was not freed";
+    EXPECT_EQ(host::Security::Instance().LiveSids(), 0u) << "a SID was not freed";
+    EXPECT_EQ(host::Modules::Instance().LoadedModules(), 0) << "a DLL was left loaded";
+    EXPECT_EQ(host::LibraryAllocationCount(), libraryBlocks_) << "the library did not free what it allocated";
+    EXPECT_EQ(host::LocalAllocationCount(), localBlocks_) << "a LocalAlloc block was not freed";
+    SessionTest::TearDown();
+  }
+
+  // Runs a road to its end and keeps it for inspection.
+  Road& Drive(const PackageOptions& package, const RoadOptions& options, UINT expected = 0) {
+    roads_.push_back(std::make_unique<Road>(package, options));
+    Road& road = *roads_.back();
+    EXPECT_EQ(road.Run(), expected);
+    return road;
+  }
+
+  static std::vector<std::string> Started() {
+    std::vector<std::string> names;
+    for (const host::StartRecord& start : host::Services().Starts()) names.push_back(start.name);
+    return names;
+  }
+  static DWORD State(const char* name) {
+    auto status = host::Services().Status(name);
+    return status ? status->dwCurrentState : 0;
+  }
+
+ private:
+  std::vector<std::unique_ptr<Road>> roads_;
+  size_t libraryBlocks_ = 0;
+  size_t localBlocks_ = 0;
+};
+
+}  // namespace vrinroad
