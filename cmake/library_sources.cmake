@@ -29,6 +29,11 @@ set(VRINCA_LIBRARY_SOURCES
   server/server_tuning.cpp
   server/server_version.cpp
   server/service_control.cpp
+  setup/license.cpp
+  setup/dialogs.cpp
+  setup/probes.cpp
   setup/readme.cpp
+  suite/master_setup.cpp
+  setup/setup_files.cpp
 )
 list(TRANSFORM VRINCA_LIBRARY_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")

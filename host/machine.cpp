@@ -3,6 +3,7 @@
 #include "host/clock.h"
 #include "host/code_page.h"
 #include "host/filesystem.h"
+#include "host/network.h"
 #include "host/registry.h"
 #include "host/security.h"
 #include "host/services.h"
@@ -11,6 +12,7 @@
 #include "host/shell.h"
 #include "host/shell_folders.h"
 #include "host/system.h"
+#include "host/user_interface.h"
 
 namespace host {
 
@@ -28,6 +30,11 @@ void ResetMachine() {
   Shares::Instance().Reset();
   ServiceManager::Instance().Reset();
   Clock::Instance().Reset();
+  Network::Instance().Reset();
+  InstalledProducts::Instance().Reset();
+  UserInterface::Instance().Reset();
+  Windows::Instance().Reset();
+  NetworkProviders::Instance().Reset();
 }
 
 void RestartMachine() {

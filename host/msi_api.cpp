@@ -10,6 +10,7 @@
 #include "host/package.h"
 #include "host/record.h"
 #include "host/session.h"
+#include "host/user_interface.h"
 
 using host::Faults;
 using host::HandleTable;
@@ -177,6 +178,15 @@ int MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMessageType, MSIHANDLE
   auto session = SessionOf(hInstall);
   auto record = RecordOf(hRecord);
   if (session == nullptr || record == nullptr) return -1;
+  // Error, warning and user messages are message boxes.
+  switch (static_cast<uint32_t>(eMessageType) & 0xFF000000u) {
+    case INSTALLMESSAGE_ERROR:
+    case INSTALLMESSAGE_WARNING:
+    case INSTALLMESSAGE_USER:
+      return host::UserInterface::Instance().Show(*session, static_cast<uint32_t>(eMessageType), *record);
+    default:
+      break;
+  }
   session->AppendLog(eMessageType, host::FormatRecord(*record, session.get()));
   return 0;
 }

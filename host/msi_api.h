@@ -2,6 +2,7 @@
 // signatures of msi.dll's ANSI entry points.
 #pragma once
 
+#include "host/msi_products.h"
 #include "host/win32_types.h"
 
 typedef uint32_t MSIHANDLE;

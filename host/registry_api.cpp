@@ -5,6 +5,7 @@
 
 #include "host/code_page.h"
 #include "host/faults.h"
+#include "host/network.h"
 #include "host/registry.h"
 #include "host/win32_registry.h"
 
@@ -101,6 +102,12 @@ namespace host {
 int OpenRegistryKeyCount() { return static_cast<int>(OpenKeys().size()); }
 
 void CloseAllRegistryKeys() { OpenKeys().clear(); }
+
+// The handle keeps the other machine's root key itself, so every call through
+// it and the keys opened below it stay on that machine's registry.
+HKEY OpenRegistryRoot(Registry& registry, HKEY root, const std::string& path) {
+  return AddKey(registry.Root(root), path, KEY_ALL_ACCESS);
+}
 
 }  // namespace host
 

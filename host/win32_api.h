@@ -6,13 +6,16 @@
 
 #include "host/win32_clock.h"
 #include "host/win32_files.h"
+#include "host/win32_mpr.h"
 #include "host/win32_netapi.h"
+#include "host/win32_network.h"
 #include "host/win32_registry.h"
 #include "host/win32_security.h"
 #include "host/win32_services.h"
 #include "host/win32_shell.h"
 #include "host/win32_system.h"
 #include "host/win32_types.h"
+#include "host/win32_user.h"
 
 extern "C" {
 

@@ -6,4 +6,5 @@
 extern "C" {
 UINT __stdcall VrinNameReadMe(MSIHANDLE hInstall);
 UINT __stdcall VrinSetARPReadMe(MSIHANDLE hInstall);
+UINT __stdcall VrinLaunchReadMe(MSIHANDLE hInstall);
 }
