@@ -1,7 +1,8 @@
 // The library's blocks are remembered in a set kept outside the C++ heap
 // (its nodes come from malloc), and the replaced global delete forgets a
-// block when it is released. The ordinary new allocates with malloc, so the
-// replaced delete releases every block, remembered or not, with free.
+// block when it is released. new and delete are both replaced, over malloc
+// and free, so that every block is released the way it was allocated, also
+// under a sanitizer that would otherwise pair its own new with this delete.
 #include "host/library_heap.h"
 
 #include <cstdlib>
@@ -70,6 +71,14 @@ size_t LibraryAllocationCount() {
 }
 
 }  // namespace host
+
+void* operator new(std::size_t size) {
+  void* block = std::malloc(size != 0 ? size : 1);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+void* operator new[](std::size_t size) { return ::operator new(size); }
 
 void operator delete(void* block) noexcept {
   host::Forget(block);
