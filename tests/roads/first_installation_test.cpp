@@ -20,21 +20,7 @@ const std::string kServiceKey = std::string(host::kServicesKey) + "\\Skelda";
 
 // The action lines of a first installation up to the share and the start.
 Lines FirstInstallationLines(const Lines& afterFinalize) {
-  return Join({
-      Orchestrated("VrinNTMergePostLaunchConditions", Act("VrinNTInstallationValidation")),
-      Orchestrated("VrinNTMergePostInstallInitialize",
-                   Join({Act("VrinNTInitialise"), Act("VrinNTMigrateTarrowRegistry"),
-                         Act("VrinNTPreviousVersionInstalled"), Act("VrinNTReadRefCounter")})),
-      Orchestrated("VrinGUIMergePostInstallInitialize",
-                   Join({Act("VrinGUIPreviousVersionInstalled"), Act("VrinGUIReadRefCounter")})),
-      Orchestrated("VrinNTMergePreInstallExecute", {}),
-      Orchestrated("VrinNTMergePreInstallFinalize", Join({Act("VrinWriteProductSubType"), Act("VrinNTInstallDriver"),
-                                                          Act("VrinNTSetProducts"), Act("VrinNTSetIRPStackSize")})),
-      Orchestrated("VrinGUIMergePreInstallFinalize",
-                   Join({{"VrinGUIWriteGuiCode->", "VrinGUIWriteGuiCode <- [0]"}, Act("VrinWriteProductSubType")})),
-      Orchestrated("VrinNTMergePostInstallFinalize", afterFinalize),
-      Orchestrated("VrinGUIMergePostInstallFinalize", {}),
-  });
+  return InstallationLines(Act("VrinNTSetIRPStackSize"), afterFinalize);
 }
 
 // What a clean machine makes the detecting actions report.

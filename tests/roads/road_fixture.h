@@ -49,6 +49,29 @@ inline Lines Orchestrated(const std::string& name, const Lines& inner, int resul
   return lines;
 }
 
+// The action lines of an installation of both components: afterSetProducts
+// follows the driver and the products registration before InstallFinalize
+// (the IRP raise of a first user), serverAfterFinalize and
+// consoleAfterFinalize are what the two modules call after it.
+inline Lines InstallationLines(const Lines& afterSetProducts, const Lines& serverAfterFinalize,
+                               const Lines& consoleAfterFinalize = {}) {
+  return Join({
+      Orchestrated("VrinNTMergePostLaunchConditions", Act("VrinNTInstallationValidation")),
+      Orchestrated("VrinNTMergePostInstallInitialize",
+                   Join({Act("VrinNTInitialise"), Act("VrinNTMigrateTarrowRegistry"),
+                         Act("VrinNTPreviousVersionInstalled"), Act("VrinNTReadRefCounter")})),
+      Orchestrated("VrinGUIMergePostInstallInitialize",
+                   Join({Act("VrinGUIPreviousVersionInstalled"), Act("VrinGUIReadRefCounter")})),
+      Orchestrated("VrinNTMergePreInstallExecute", {}),
+      Orchestrated("VrinNTMergePreInstallFinalize", Join({Act("VrinWriteProductSubType"), Act("VrinNTInstallDriver"),
+                                                          Act("VrinNTSetProducts"), afterSetProducts})),
+      Orchestrated("VrinGUIMergePreInstallFinalize",
+                   Join({{"VrinGUIWriteGuiCode->", "VrinGUIWriteGuiCode <- [0]"}, Act("VrinWriteProductSubType")})),
+      Orchestrated("VrinNTMergePostInstallFinalize", serverAfterFinalize),
+      Orchestrated("VrinGUIMergePostInstallFinalize", consoleAfterFinalize),
+  });
+}
+
 // A failure report at row 1, as the package's Error table marks it.
 inline std::string Report(const std::string& name, long error, const std::string& context,
                           const std::string& description) {

@@ -101,28 +101,12 @@ TEST_F(UpgradeTest, PreviousGenerationIsReplacedInItsFoldersAndCleanedAfterwards
 
   EXPECT_EQ(
       road.ActionLines(),
-      Join({
-          Orchestrated("VrinNTMergePostLaunchConditions", Act("VrinNTInstallationValidation")),
-          Orchestrated("VrinNTMergePostInstallInitialize",
-                       Join({Act("VrinNTInitialise"), Act("VrinNTMigrateTarrowRegistry"),
-                             Act("VrinNTPreviousVersionInstalled"), Act("VrinNTReadRefCounter")})),
-          Orchestrated("VrinGUIMergePostInstallInitialize",
-                       Join({Act("VrinGUIPreviousVersionInstalled"), Act("VrinGUIReadRefCounter")})),
-          Orchestrated("VrinNTMergePreInstallExecute", {}),
-          // Counted before: no IRP raise.
-          Orchestrated("VrinNTMergePreInstallFinalize",
-                       Join({Act("VrinWriteProductSubType"), Act("VrinNTInstallDriver"), Act("VrinNTSetProducts")})),
-          Orchestrated("VrinGUIMergePreInstallFinalize",
-                       Join({{"VrinGUIWriteGuiCode->", "VrinGUIWriteGuiCode <- [0]"}, Act("VrinWriteProductSubType")})),
-          // Counted before: no share; the upgrade clean-up instead.
-          Orchestrated(
-              "VrinNTMergePostInstallFinalize",
-              Join({Act("VrinNTDeleteUpgradeLeftOvers"), Act("VrinNTDecrementRefCounter"), Act("VrinNTStartVrin")})),
-          Orchestrated("VrinGUIMergePostInstallFinalize",
-                       Join({{"VRINDeleteOldShortCut ->", "VRINDeleteOldShortCut <-"},
-                             Act("VrinGUIDeleteUpgradeLeftOvers"),
-                             Act("VrinGUIDecrementRefCounter")})),
-      }));
+      // Counted before: no IRP raise, no share; the upgrade clean-up instead.
+      InstallationLines(
+          {}, Join({Act("VrinNTDeleteUpgradeLeftOvers"), Act("VrinNTDecrementRefCounter"), Act("VrinNTStartVrin")}),
+          Join({{"VRINDeleteOldShortCut ->", "VRINDeleteOldShortCut <-"},
+                Act("VrinGUIDeleteUpgradeLeftOvers"),
+                Act("VrinGUIDecrementRefCounter")})));
 
   EXPECT_EQ(road.Property("NTSERVERUPGRADE"), "1");
   EXPECT_FALSE(road.Session().HasProperty("NTSERVERUPGRADE2"));
@@ -242,23 +226,7 @@ TEST_F(UpgradeTest, NineServerOfAnotherProductIsJoinedWithoutCleanUp) {
 
   Road& road = Drive({}, RoadOptions::FirstInstallation());
 
-  EXPECT_EQ(
-      road.ActionLines(),
-      Join({
-          Orchestrated("VrinNTMergePostLaunchConditions", Act("VrinNTInstallationValidation")),
-          Orchestrated("VrinNTMergePostInstallInitialize",
-                       Join({Act("VrinNTInitialise"), Act("VrinNTMigrateTarrowRegistry"),
-                             Act("VrinNTPreviousVersionInstalled"), Act("VrinNTReadRefCounter")})),
-          Orchestrated("VrinGUIMergePostInstallInitialize",
-                       Join({Act("VrinGUIPreviousVersionInstalled"), Act("VrinGUIReadRefCounter")})),
-          Orchestrated("VrinNTMergePreInstallExecute", {}),
-          Orchestrated("VrinNTMergePreInstallFinalize",
-                       Join({Act("VrinWriteProductSubType"), Act("VrinNTInstallDriver"), Act("VrinNTSetProducts")})),
-          Orchestrated("VrinGUIMergePreInstallFinalize",
-                       Join({{"VrinGUIWriteGuiCode->", "VrinGUIWriteGuiCode <- [0]"}, Act("VrinWriteProductSubType")})),
-          Orchestrated("VrinNTMergePostInstallFinalize", {}),
-          Orchestrated("VrinGUIMergePostInstallFinalize", {}),
-      }));
+  EXPECT_EQ(road.ActionLines(), InstallationLines({}, {}));
   EXPECT_FALSE(road.Session().HasProperty("NTSERVERUPGRADE"));
   EXPECT_FALSE(road.Session().HasProperty("NTSERVERUPGRADE2"));
   EXPECT_FALSE(road.Session().HasProperty("GUIUPGRADE"));
