@@ -297,8 +297,7 @@ static void RemoveOldShortCut(MSIHANDLE hInstall) {
     if (!DeleteFile(szPath)) {
       DWORD dwError = GetLastError();
       InstallLog(hInstall, kLogRowTrace, "Failed to delete %s %d", szPath, static_cast<int>(dwError));
-      CInstallException failure("VRINDeleteOldShortCut: DeleteFile", dwError);
-      failure.Report(hInstall, "VRINDeleteOldShortCut");
+      InstallReportFailure(hInstall, "VRINDeleteOldShortCut", "VRINDeleteOldShortCut: DeleteFile", dwError);
     }
     szPath[strlen(szPath) - (sizeof(kShortcutExtension) - 1)] = '\0';
     InstallLog(hInstall, kLogRowTrace, "Delete Program Group %s ver 6.61", szPath);

@@ -12,13 +12,6 @@ static const char kDeleted[] = "deleted";
 static const char kNotDeleted[] = "not deleted";
 static const char kSearchAll[] = "*";
 
-// Reports a failure that the helper tolerates exactly as a raised one would
-// be reported, and goes on.
-static void InstallReportTolerated(MSIHANDLE hInstall, const char* szName, const char* szContext, DWORD dwError) {
-  CInstallException exception(szContext, dwError);
-  exception.Report(hInstall, szName);
-}
-
 // The last backslash that is a character of its own, not the trail byte of a
 // double-byte character; null when there is none.
 static char* InstallFindLastBackslash(char* szPath) {
@@ -97,13 +90,13 @@ BOOL InstallDeleteFile(MSIHANDLE hInstall, const char* szPath) {
   InstallLog(hInstall, kLogRowTrace, "InstallDeleteFile -> %s", InstallTraceText(szPath));
   DWORD dwAttributes = GetFileAttributes(szPath);
   if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
-    InstallReportTolerated(hInstall, "InstallDeleteFile", "InstallDeleteFile : GetFileAttributes", GetLastError());
+    InstallReportFailure(hInstall, "InstallDeleteFile", "InstallDeleteFile : GetFileAttributes", GetLastError());
     InstallLog(hInstall, kLogRowTrace, "InstallDeleteFile <- %s", kNotDeleted);
     return FALSE;
   }
   if ((dwAttributes & FILE_ATTRIBUTE_READONLY) != 0 &&
       !SetFileAttributes(szPath, dwAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
-    InstallReportTolerated(hInstall, "InstallDeleteFile", "InstallDeleteFile : SetFileAttributes", GetLastError());
+    InstallReportFailure(hInstall, "InstallDeleteFile", "InstallDeleteFile : SetFileAttributes", GetLastError());
   }
   if (DeleteFile(szPath)) {
     InstallLog(hInstall, kLogRowTrace, "InstallDeleteFile <- %s", kDeleted);
@@ -115,7 +108,7 @@ BOOL InstallDeleteFile(MSIHANDLE hInstall, const char* szPath) {
   }
   DWORD dwError = GetLastError();
   InstallLog(hInstall, kLogRowTrace, "Failed to delete %s %d", InstallTraceText(szPath), static_cast<int>(dwError));
-  InstallReportTolerated(hInstall, "InstallDeleteFile", "InstallDeleteFile : MoveFileEx", dwError);
+  InstallReportFailure(hInstall, "InstallDeleteFile", "InstallDeleteFile : MoveFileEx", dwError);
   InstallLog(hInstall, kLogRowTrace, "InstallDeleteFile <- %s", kNotDeleted);
   return FALSE;
 }
@@ -137,7 +130,7 @@ void InstallDeleteDirectory(MSIHANDLE hInstall, const char* szPath, BOOL bRecurs
   }
   if (!bDone) {
     InstallLog(hInstall, kLogRowWarning, "Failed (%d) to delete %s", nErrno, InstallTraceText(szPath));
-    InstallReportTolerated(hInstall, "InstallDeleteDirectory", "MoveFileEx", static_cast<DWORD>(nErrno));
+    InstallReportFailure(hInstall, "InstallDeleteDirectory", "MoveFileEx", static_cast<DWORD>(nErrno));
     InstallLog(hInstall, kLogRowTrace, "InstallDeleteDirectory <-");
     return;
   }
@@ -145,8 +138,8 @@ void InstallDeleteDirectory(MSIHANDLE hInstall, const char* szPath, BOOL bRecurs
     char szParent[MAX_PATH] = {};
     if (strlen(szPath) >= sizeof(szParent)) {
       // Never climb from a path cut to the buffer: that would be another folder.
-      InstallReportTolerated(hInstall, "InstallDeleteDirectory", "InstallDeleteDirectory : szParent",
-                             ERROR_FILENAME_EXCED_RANGE);
+      InstallReportFailure(hInstall, "InstallDeleteDirectory", "InstallDeleteDirectory : szParent",
+                           ERROR_FILENAME_EXCED_RANGE);
     } else {
       memcpy(szParent, szPath, strlen(szPath) + 1);
       char* pBackslash = InstallFindLastBackslash(szParent);
@@ -198,8 +191,8 @@ void InstallDeleteEntireDirectory(MSIHANDLE hInstall, const char* szPath) {
         // Nothing to delete.
       } else if (!InstallJoinPath(szEntry, sizeof(szEntry), szPath, szName)) {
         // Its full path does not fit MAX_PATH: left alone rather than cut.
-        InstallReportTolerated(hInstall, "InstallDeleteEntireDirectory", "InstallDeleteEntireDirectory : szEntry",
-                               ERROR_FILENAME_EXCED_RANGE);
+        InstallReportFailure(hInstall, "InstallDeleteEntireDirectory", "InstallDeleteEntireDirectory : szEntry",
+                             ERROR_FILENAME_EXCED_RANGE);
       } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         InstallDeleteEntireDirectory(hInstall, szEntry);
         // A subfolder that stays (something in it is only scheduled) is passed

@@ -96,6 +96,11 @@ void InstallRaiseMsi(const char* szContext) {
   throw pException;
 }
 
+void InstallReportFailure(MSIHANDLE hInstall, const char* szName, const char* szContext, DWORD dwError) {
+  CInstallException failure(szContext, dwError);
+  failure.Report(hInstall, szName);
+}
+
 void InstallEndFailure(MSIHANDLE hInstall, const char* szName, CInstallException* pException, bool bReport) {
   if (pException == nullptr) {
     // The exception object itself could not be allocated.

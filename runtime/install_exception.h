@@ -37,6 +37,10 @@ const DWORD kInstallDescriptionSize = 1024;
 // Raise a CInstallMsiException with the installer's last error record.
 [[noreturn]] void InstallRaiseMsi(const char* szContext);
 
+// Reports a failure that the caller tolerates exactly as a raised one would be
+// reported, under szName, and lets the caller go on.
+void InstallReportFailure(MSIHANDLE hInstall, const char* szName, const char* szContext, DWORD dwError);
+
 // Ends a caught failure: reports it under szName (unless bReport is false)
 // and destroys the object. Accepts the null object InstallRaise may raise.
 void InstallEndFailure(MSIHANDLE hInstall, const char* szName, CInstallException* pException, bool bReport);

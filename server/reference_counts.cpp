@@ -146,8 +146,7 @@ static void LowerSharedCount(MSIHANDLE hInstall, const char* szFile, const Count
     szContext = contexts.szSetRegValue;
   }
   if (lResult != ERROR_SUCCESS) {
-    CInstallException failure(szContext, static_cast<DWORD>(lResult));
-    failure.Report(hInstall, contexts.szName);
+    InstallReportFailure(hInstall, contexts.szName, szContext, static_cast<DWORD>(lResult));
   }
 }
 
