@@ -12,7 +12,7 @@
 #include "host/filesystem.h"
 #include "host/registry.h"
 #include "tests/console/console_fixture.h"
-#include "tests/support/pe_builder.h"
+#include "tools/road/pe_builder.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "host/platform.h"
 #include "host/registry.h"
 #include "host/shell.h"
-#include "tests/support/pe_builder.h"
+#include "tools/road/pe_builder.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "host/shares.h"
 #include "host/shell_folders.h"
 #include "host/system.h"
-#include "tests/roads/road.h"
+#include "tools/road/road.h"
 #include "tests/support/session_fixture.h"
 
 namespace vrinroad {

@@ -14,7 +14,7 @@
 #include "host/shell.h"
 #include "runtime/file_helpers.h"
 #include "runtime/install_exception.h"
-#include "tests/support/pe_builder.h"
+#include "tools/road/pe_builder.h"
 #include "tests/support/session_fixture.h"
 
 namespace {

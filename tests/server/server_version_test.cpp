@@ -15,7 +15,7 @@
 #include "host/registry.h"
 #include "host/services.h"
 #include "server/server_version.h"
-#include "tests/support/pe_builder.h"
+#include "tools/road/pe_builder.h"
 #include "tests/support/session_fixture.h"
 
 namespace {

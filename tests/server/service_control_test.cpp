@@ -18,7 +18,7 @@
 #include "host/services.h"
 #include "runtime/module.h"
 #include "server/service_control.h"
-#include "tests/support/pe_builder.h"
+#include "tools/road/pe_builder.h"
 #include "tests/support/session_fixture.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "host/registry.h"
 #include "host/services.h"
 #include "suite/master_setup.h"
-#include "tests/support/pe_builder.h"
+#include "tools/road/pe_builder.h"
 #include "tests/support/session_fixture.h"
 
 namespace {

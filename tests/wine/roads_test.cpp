@@ -41,7 +41,7 @@
 #include <vector>
 
 #include "tests/roads/road_fixture.h"
-#include "tests/support/pe_builder.h"
+#include "tools/road/pe_builder.h"
 #include "tests/wine/wine_harness.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/support/pe_builder.h"
+#include "tools/road/pe_builder.h"
 
 #include <algorithm>
 #include <map>

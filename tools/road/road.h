@@ -18,7 +18,7 @@
 #include "host/package.h"
 #include "host/platform.h"
 #include "host/session.h"
-#include "tests/support/pe_builder.h"
+#include "tools/road/pe_builder.h"
 
 namespace vrinroad {
 

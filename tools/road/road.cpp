@@ -1,4 +1,4 @@
-#include "tests/roads/road.h"
+#include "tools/road/road.h"
 
 #include <cctype>
 #include <cstdio>
@@ -13,7 +13,7 @@
 #include "host/shell_folders.h"
 #include "runtime/module.h"
 #include "sequencing/orchestrators.h"
-#include "tests/support/session_fixture.h"
+#include "tools/road/package_sql.h"
 
 namespace vrinroad {
 

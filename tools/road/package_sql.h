@@ -1,0 +1,21 @@
+// Package tables as SQL, for packages built in memory by tests and roads.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vrintest {
+
+// An Error table with the given rows (number, template).
+std::vector<std::string> ErrorTableSql(const std::vector<std::pair<int, std::string>>& rows);
+
+// The rows a package of Windows Installer's standard user interface carries
+// for the library's three trace rows.
+std::vector<std::string> TraceRowsSql();
+
+// Rows that mark failure (1) and warning (2) lines with "ERR: " and "WARN: "
+// and leave ordinary trace lines (4) as they are, so a test sees each line's row.
+std::vector<std::string> RowMarkersSql();
+
+}  // namespace vrintest
