@@ -4,10 +4,12 @@ BUILD ?= build
 DIST := $(CURDIR)/dist
 CMAKE_GENERATOR := -G Ninja
 
-.PHONY: run test deps native win32 win64 dist clean
+.PHONY: run test deps native-configure native win32 win64 dist clean
 
-run: dist native
-	$(BUILD)/native/tools/vrindemo
+# The default road on the simulated machine: only the runner is built.
+run: deps native-configure
+	cmake --build $(BUILD)/native --target vrinsim
+	$(BUILD)/native/tools/vrinsim/vrinsim run install-and-remove
 
 test: dist native
 	ctest --test-dir $(BUILD)/native --output-on-failure -j 2
@@ -15,9 +17,11 @@ test: dist native
 deps:
 	@tools/install-deps.sh
 
-native: deps
+native-configure: deps
 	cmake -S . -B $(BUILD)/native $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVRINCA_CROSS_TESTS=ON -DVRINCA_DIST_DIR=$(DIST)
+
+native: native-configure
 	cmake --build $(BUILD)/native
 
 win32: deps

@@ -377,10 +377,16 @@ std::shared_ptr<Record> TakeLastErrorRecord() {
   return record;
 }
 
+int& ErrorTableQueries() {
+  static int queries = 0;
+  return queries;
+}
+
 void ResetInstaller() {
   HandleTable::Instance().Clear();
   Faults::Instance().Clear();
   LastErrorRecord().reset();
+  ErrorTableQueries() = 0;
 }
 
 }  // namespace host

@@ -162,8 +162,12 @@ class Session : public HandleObject {
 void SetLastErrorRecord(std::shared_ptr<Record> record);
 std::shared_ptr<Record> TakeLastErrorRecord();
 
-// Closes every handle and clears faults and the last error record: a fresh
-// installer for the next test.
+// Closes every handle and clears faults, the last error record and the
+// counters: a fresh installer for the next test.
 void ResetInstaller();
+
+// Queries of the Error table since the installer's reset: the trace reads
+// one row for each line it writes with a session.
+int& ErrorTableQueries();
 
 }  // namespace host

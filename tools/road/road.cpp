@@ -246,7 +246,11 @@ Road::~Road() {
 void Road::Start() {
   // Windows Installer loads the library for the custom actions.
   DllMain(host::LibraryModule(), DLL_PROCESS_ATTACH, nullptr);
-  msi_ = host::Package::FromSql(PackageSql(package_));
+  if (!package_.packagePath.empty()) {
+    msi_ = host::Package::Open(package_.packagePath);
+  } else {
+    msi_ = host::Package::FromSql(package_.sql.empty() ? PackageSql(package_) : package_.sql);
+  }
   session_ = host::Session::Open(msi_);
   host::Session& session = *session_;
 
@@ -281,13 +285,19 @@ void Road::Start() {
   for (const auto& [name, value] : road_.properties) session.SetProperty(name, value);
   // CostFinalize has given every directory its path.
   session.PublishDirectoryProperties();
+  startProperties_ = session.Properties();
+}
+
+UINT CallAction(host::Session& session, const std::string& name, UINT(__stdcall* action)(MSIHANDLE)) {
+  session.AppendLog(INSTALLMESSAGE_ACTIONSTART, "Action start " + ClockText() + ": " + name + ".");
+  UINT result = action(session.Handle());
+  session.AppendLog(INSTALLMESSAGE_ACTIONSTART, "Action ended " + ClockText() + ": " + name + ". Return value " +
+                                                    std::to_string(ReturnValue(result)) + ".");
+  return result;
 }
 
 bool Road::Call(const std::string& name, UINT(__stdcall* action)(MSIHANDLE)) {
-  session_->AppendLog(INSTALLMESSAGE_ACTIONSTART, "Action start " + ClockText() + ": " + name + ".");
-  UINT result = action(session_->Handle());
-  session_->AppendLog(INSTALLMESSAGE_ACTIONSTART, "Action ended " + ClockText() + ": " + name + ". Return value " +
-                                                      std::to_string(ReturnValue(result)) + ".");
+  UINT result = CallAction(*session_, name, action);
   calls_.push_back(ActionCall{name, result});
   return result == ERROR_SUCCESS;
 }

@@ -58,7 +58,11 @@ struct PackageAction {
 // The consuming package.
 struct PackageOptions {
   std::string products = "1";  // PRODUCTS: the product's number
-  bool withConsole = true;     // whether the console module is merged in
+  // A package file (.msi) to open instead of building the package from
+  // these options; it must carry the modules' directories and components.
+  std::string packagePath;
+  std::vector<std::string> sql;  // or the package's tables as SQL
+  bool withConsole = true;       // whether the console module is merged in
   // Skdnt.exe in the File table and the image installed; skdwin.exe likewise.
   vrintest::FileVersion serverVersion{9, 0, 12, 0};
   vrintest::FileVersion consoleVersion{9, 0, 12, 0};
@@ -134,6 +138,8 @@ class Road {
   std::vector<std::string> FailureLines() const;
   // The target path of a directory when the road ended.
   std::string TargetPath(const std::string& directory) const;
+  // The session's properties when the first action was called.
+  const std::map<std::string, std::string>& StartProperties() const { return startProperties_; }
 
  private:
   void Start();
@@ -151,7 +157,12 @@ class Road {
   std::shared_ptr<host::Session> session_;
   std::vector<ActionCall> calls_;
   std::function<void(host::Session&)> executeHook_;
+  std::map<std::string, std::string> startProperties_;
 };
+
+// Calls one custom action as the installer does, between its "Action start"
+// and "Action ended ... Return value n." lines.
+UINT CallAction(host::Session& session, const std::string& name, UINT(__stdcall* action)(MSIHANDLE));
 
 // The SQL of the consuming package.
 std::vector<std::string> PackageSql(const PackageOptions& package);

@@ -1,0 +1,319 @@
+#include "tools/vrinsim/machine_state.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "host/filesystem.h"
+#include "host/registry.h"
+#include "host/security.h"
+#include "host/services.h"
+#include "host/shares.h"
+
+namespace vrinsim {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Expandable and multi-strings are exported as UTF-16 bytes; the report
+// shows their text.
+std::string Readable(const std::string& value) {
+  const bool expand = value.rfind("hex(2):", 0) == 0;
+  const bool multi = value.rfind("hex(7):", 0) == 0;
+  if (!expand && !multi) return value;
+  std::vector<unsigned> bytes;
+  std::istringstream digits(value.substr(7));
+  for (std::string byte; std::getline(digits, byte, ',');) {
+    if (byte.empty() || byte.size() > 2 || byte.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      return value;
+    }
+    bytes.push_back(static_cast<unsigned>(std::stoul(byte, nullptr, 16)));
+  }
+  std::string text = "\"";
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    unsigned c = bytes[i] | (bytes[i + 1] << 8);
+    if (c == 0) {
+      text += i + 3 < bytes.size() ? "\", \"" : "";
+      continue;
+    }
+    if (c >= 0x80) return value;  // not worth decoding here: keep the bytes
+    if (c == '\\' || c == '"') text += '\\';
+    text += static_cast<char>(c);
+  }
+  return (expand ? "expand:" : "multi:") + text + "\"";
+}
+
+// The registry's export, split into keys and value lines; a value's hex
+// continuation lines are joined to it.
+std::map<std::string, std::map<std::string, std::string>> RegistryValues() {
+  std::map<std::string, std::map<std::string, std::string>> keys;
+  std::istringstream text(host::LocalRegistry().Export());
+  std::string key;
+  std::string pending;
+  for (std::string line; std::getline(text, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!pending.empty()) {
+      size_t first = line.find_first_not_of(' ');
+      line = pending + (first == std::string::npos ? "" : line.substr(first));
+      pending.clear();
+    }
+    if (!line.empty() && line.back() == '\\') {
+      pending = line.substr(0, line.size() - 1);
+      continue;
+    }
+    if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+      key = line.substr(1, line.size() - 2);
+      keys[key];
+      continue;
+    }
+    if (key.empty() || line.empty()) continue;
+    std::string name;
+    size_t end;
+    if (line[0] == '@') {
+      name = "@";
+      end = 1;
+    } else if (line[0] == '"') {
+      // The name ends at the first quote not escaped by a backslash.
+      end = 1;
+      while (end < line.size() && line[end] != '"') end += line[end] == '\\' ? 2 : 1;
+      name = line.substr(0, end + 1);
+      end += 1;
+    } else {
+      continue;
+    }
+    if (end < line.size() && line[end] == '=') ++end;
+    keys[key][name] = Readable(line.substr(std::min(end, line.size())));
+  }
+  return keys;
+}
+
+std::string StateText(uint32_t state) {
+  switch (state) {
+    case SERVICE_STOPPED:
+      return "stopped";
+    case SERVICE_START_PENDING:
+      return "start pending";
+    case SERVICE_STOP_PENDING:
+      return "stop pending";
+    case SERVICE_RUNNING:
+      return "running";
+    default:
+      return "state " + std::to_string(state);
+  }
+}
+
+std::string ServiceConfig(const std::string& key) {
+  host::Registry& registry = host::LocalRegistry();
+  std::string text;
+  for (const char* name : {"Type", "Start", "ErrorControl"}) {
+    auto value = registry.Dword(key, name);
+    text += std::string(text.empty() ? "" : ", ") + name + " " + (value ? std::to_string(*value) : "-");
+  }
+  auto image = registry.String(key, "ImagePath");
+  return text + ", ImagePath " + (image ? *image : "-");
+}
+
+std::map<std::string, ServiceState> Services() {
+  std::map<std::string, ServiceState> services;
+  auto root = host::LocalRegistry().Find(host::kServicesKey);
+  if (!root) return services;
+  for (const auto& [name, key] : root->Subkeys()) {
+    const std::string& spelled = key->Name();
+    if (!host::Services().Exists(spelled)) continue;
+    ServiceState state;
+    state.config = ServiceConfig(std::string(host::kServicesKey) + "\\" + spelled);
+    auto status = host::Services().Status(spelled);
+    state.state = status ? StateText(status->dwCurrentState) : "unknown";
+    state.markedForDeletion = host::Services().MarkedForDeletion(spelled);
+    services[spelled] = state;
+  }
+  return services;
+}
+
+std::map<std::string, std::string> Files() {
+  std::map<std::string, std::string> files;
+  const fs::path root = host::Files().Root();
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    std::string relative = fs::relative(it->path(), root).generic_string();
+    // The drive's folder "C" holds C:\.
+    std::string windows = relative.substr(0, 1) + ":\\" + (relative.size() > 2 ? relative.substr(2) : "");
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    if (it->is_directory()) {
+      if (relative.size() > 1) files[windows + "\\"] = "";
+    } else {
+      std::ifstream in(it->path(), std::ios::binary);
+      std::ostringstream content;
+      content << in.rdbuf();
+      files[windows] = content.str();
+    }
+  }
+  return files;
+}
+
+std::string AccessList(const host::ShareRecord& share) {
+  if (!share.security) return "the server's default access";
+  if (!share.security->DaclPresent()) return "no access list: everyone";
+  auto dacl = share.security->Dacl();
+  if (!dacl) return "a null access list: everyone";
+  if (dacl->aces.empty()) return "an empty access list: nobody";
+  std::string text;
+  for (const host::AceView& ace : dacl->aces) {
+    auto account = host::Security::Instance().FindAccount(ace.sid);
+    char mask[16];
+    snprintf(mask, sizeof(mask), "0x%08X", ace.mask);
+    text += std::string(text.empty() ? "" : "; ") + (ace.type == 0 ? "allow " : "deny ") +
+            (account ? account->name : ace.sid) + " " + mask;
+  }
+  return text;
+}
+
+std::map<std::string, ShareState> Shares() {
+  std::map<std::string, ShareState> shares;
+  for (const host::ShareRecord& share : host::Shares::Instance().All()) {
+    shares[share.Name()] = ShareState{share.Path(), share.Remark(), AccessList(share)};
+  }
+  return shares;
+}
+
+// Lines of one section, under its heading when there are any.
+void AddSection(std::vector<std::string>& lines, const char* heading, const std::vector<std::string>& section) {
+  if (section.empty()) return;
+  lines.push_back(heading);
+  for (const std::string& line : section) lines.push_back("  " + line);
+}
+
+std::vector<std::string> RegistryChanges(const MachineState& before, const MachineState& after) {
+  std::vector<std::string> lines;
+  auto keyLines = [&](const std::string& key) {
+    std::vector<std::string> values;
+    const auto* old = before.registry.count(key) ? &before.registry.at(key) : nullptr;
+    const auto* now = after.registry.count(key) ? &after.registry.at(key) : nullptr;
+    if (now != nullptr) {
+      for (const auto& [name, value] : *now) {
+        if (old == nullptr || !old->count(name)) {
+          values.push_back("+ " + name + "=" + value);
+        } else if (old->at(name) != value) {
+          values.push_back("~ " + name + "=" + value + "   (was " + old->at(name) + ")");
+        }
+      }
+    }
+    if (old != nullptr) {
+      for (const auto& [name, value] : *old) {
+        if (now == nullptr || !now->count(name)) values.push_back("- " + name + "=" + value);
+      }
+    }
+    return values;
+  };
+  std::vector<std::string> keys;
+  for (const auto& entry : before.registry) keys.push_back(entry.first);
+  for (const auto& entry : after.registry) {
+    if (!before.registry.count(entry.first)) keys.push_back(entry.first);
+  }
+  std::sort(keys.begin(), keys.end());
+  for (const std::string& key : keys) {
+    bool added = !before.registry.count(key);
+    bool deleted = !after.registry.count(key);
+    std::vector<std::string> values = keyLines(key);
+    if (!added && !deleted && values.empty()) continue;
+    // An empty key added or deleted on the way to a deeper one says nothing.
+    if (values.empty()) {
+      const auto& side = added ? after.registry : before.registry;
+      auto next = side.upper_bound(key);
+      if (next != side.end() && next->first.rfind(key + "\\", 0) == 0) continue;
+    }
+    lines.push_back(deleted ? "[-" + key + "]" : added ? "[+" + key + "]" : "[" + key + "]");
+    for (const std::string& value : values) lines.push_back("  " + value);
+  }
+  return lines;
+}
+
+std::vector<std::string> ServiceChanges(const MachineState& before, const MachineState& after) {
+  std::vector<std::string> lines;
+  for (const auto& [name, now] : after.services) {
+    auto old = before.services.find(name);
+    if (old == before.services.end()) {
+      lines.push_back("+ " + name + " created: " + now.config + "; " + now.state);
+      continue;
+    }
+    if (old->second.config != now.config) lines.push_back("~ " + name + " reconfigured: " + now.config);
+    if (old->second.state != now.state) lines.push_back("~ " + name + " " + old->second.state + " -> " + now.state);
+    if (!old->second.markedForDeletion && now.markedForDeletion) {
+      lines.push_back("! " + name + " marked for deletion: it goes at the next restart");
+    }
+  }
+  for (const auto& [name, old] : before.services) {
+    if (!after.services.count(name)) lines.push_back("- " + name + " deleted");
+  }
+  return lines;
+}
+
+std::vector<std::string> FileChanges(const MachineState& before, const MachineState& after) {
+  std::vector<std::string> lines;
+  for (const auto& [path, content] : after.files) {
+    auto old = before.files.find(path);
+    if (old == before.files.end()) {
+      lines.push_back("+ " + path);
+    } else if (old->second != content) {
+      lines.push_back("~ " + path + " (changed)");
+    }
+  }
+  for (const auto& [path, content] : before.files) {
+    if (!after.files.count(path)) lines.push_back("- " + path);
+  }
+  for (const std::string& path : after.pendingDeletions) {
+    if (std::find(before.pendingDeletions.begin(), before.pendingDeletions.end(), path) ==
+        before.pendingDeletions.end()) {
+      lines.push_back("! " + path + " deleted at the next restart");
+    }
+  }
+  return lines;
+}
+
+std::vector<std::string> ShareChanges(const MachineState& before, const MachineState& after) {
+  std::vector<std::string> lines;
+  auto describe = [](const std::string& name, const ShareState& share) {
+    return name + " -> " + share.path + (share.remark.empty() ? "" : " \"" + share.remark + "\"") +
+           ", access: " + share.access;
+  };
+  for (const auto& [name, now] : after.shares) {
+    auto old = before.shares.find(name);
+    if (old == before.shares.end()) {
+      lines.push_back("+ " + describe(name, now));
+    } else if (old->second.path != now.path || old->second.remark != now.remark || old->second.access != now.access) {
+      lines.push_back("~ " + describe(name, now));
+    }
+  }
+  for (const auto& [name, old] : before.shares) {
+    if (!after.shares.count(name)) lines.push_back("- " + describe(name, old));
+  }
+  return lines;
+}
+
+}  // namespace
+
+MachineState CaptureMachine() {
+  MachineState state;
+  state.registry = RegistryValues();
+  state.services = Services();
+  state.files = Files();
+  for (const auto& [source, target] : host::Files().PendingOperations()) {
+    if (target.empty()) state.pendingDeletions.push_back(source.rfind("\\??\\", 0) == 0 ? source.substr(4) : source);
+  }
+  state.shares = Shares();
+  return state;
+}
+
+std::vector<std::string> DescribeChanges(const MachineState& before, const MachineState& after) {
+  std::vector<std::string> lines;
+  AddSection(lines, "Registry:", RegistryChanges(before, after));
+  AddSection(lines, "Services:", ServiceChanges(before, after));
+  AddSection(lines, "Files:", FileChanges(before, after));
+  AddSection(lines, "Shares:", ShareChanges(before, after));
+  return lines;
+}
+
+}  // namespace vrinsim

@@ -1,0 +1,41 @@
+// What an engineer reads off a machine before and after a road: registry,
+// services, files and shares, and the differences between two such states.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vrinsim {
+
+struct ServiceState {
+  std::string config;  // type, start, error control and image, as a line
+  std::string state;   // "stopped", "running", ...
+  bool markedForDeletion = false;
+};
+
+struct ShareState {
+  std::string path;
+  std::string remark;
+  std::string access;  // the access list, ACE by ACE, or what stands for it
+};
+
+struct MachineState {
+  // Registry key -> value name ("@" for the default value) -> its .reg text.
+  std::map<std::string, std::map<std::string, std::string>> registry;
+  std::map<std::string, ServiceState> services;
+  std::map<std::string, std::string> files;   // Windows path -> content ("" for a folder, marked by a trailing "\")
+  std::vector<std::string> pendingDeletions;  // at the next restart
+  std::map<std::string, ShareState> shares;
+};
+
+// The simulated machine as it is now.
+MachineState CaptureMachine();
+
+// The changes from before to after, as report lines (empty: none). Each
+// section starts with its heading: "Registry:", "Services:", "Files:",
+// "Shares:".
+std::vector<std::string> DescribeChanges(const MachineState& before, const MachineState& after);
+
+}  // namespace vrinsim

@@ -1,0 +1,544 @@
+#include "tools/vrinsim/player.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "host/clock.h"
+#include "host/filesystem.h"
+#include "host/machine.h"
+#include "host/message_table.h"
+#include "host/network.h"
+#include "host/package.h"
+#include "host/registry.h"
+#include "host/services.h"
+#include "host/session.h"
+#include "host/shares.h"
+#include "host/user_interface.h"
+#include "runtime/module.h"
+#include "suite/master_setup.h"
+#include "tools/road/pe_builder.h"
+#include "tools/vrinsim/action_table.h"
+#include "tools/vrinsim/idt_package.h"
+#include "tools/vrinsim/machine_state.h"
+
+namespace vrinsim {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The library also traces to standard output: the report shows the log,
+// and the standard output only of calls made without a session.
+class CaptureStdout {
+ public:
+  CaptureStdout() {
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    file_ = std::tmpfile();
+    if (file_ != nullptr) dup2(fileno(file_), STDOUT_FILENO);
+  }
+  ~CaptureStdout() {
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+      dup2(saved_, STDOUT_FILENO);
+      close(saved_);
+    }
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  CaptureStdout(const CaptureStdout&) = delete;
+  CaptureStdout& operator=(const CaptureStdout&) = delete;
+
+  // The lines written since the last call.
+  std::vector<std::string> Take() {
+    std::vector<std::string> lines;
+    std::fflush(stdout);
+    if (file_ == nullptr) return lines;
+    std::string text;
+    char buffer[4096];
+    std::fseek(file_, read_, SEEK_SET);
+    for (size_t got; (got = std::fread(buffer, 1, sizeof(buffer), file_)) > 0;) text.append(buffer, got);
+    read_ += static_cast<long>(text.size());
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+      while (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+  }
+
+ private:
+  int saved_;
+  std::FILE* file_;
+  long read_ = 0;
+};
+
+// A temporary folder for a package built from WiX source, removed afterwards.
+class BuildFolder {
+ public:
+  BuildFolder() {
+    char pattern[] = "/tmp/vrinsim-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) path_ = pattern;
+  }
+  ~BuildFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  BuildFolder(const BuildFolder&) = delete;
+  BuildFolder& operator=(const BuildFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The package as the roads open it: built in, a ready .msi, a .wxs built
+// with wixl, or .idt tables.
+vrinroad::PackageOptions PreparePackage(const Scenario& scenario, const BuildFolder& build) {
+  vrinroad::PackageOptions package = scenario.package;
+  for (const auto& [point, name] : scenario.packageActions) package.actions.push_back({point, name, FindAction(name)});
+  const std::string& file = scenario.packageFile;
+  if (file.empty()) return package;
+  if (fs::is_directory(file)) {
+    package.sql = IdtTablesSql(file);
+  } else if (fs::path(file).extension() == ".msi") {
+    package.packagePath = file;
+  } else {
+    if (build.Path().empty()) throw ScenarioError(file, 0, "no temporary folder to build it in");
+    std::string msi = build.Path() + "/package.msi";
+    std::string log = build.Path() + "/wixl.log";
+    // wixl finds the package's source files next to the WiX source.
+    std::string command = "cd " + ShellQuoted(fs::path(file).parent_path().string()) + " && wixl -o " +
+                          ShellQuoted(msi) + " " + ShellQuoted(file) + " > " + ShellQuoted(log) + " 2>&1";
+    if (std::system(command.c_str()) != 0) {
+      throw ScenarioError(file, 0, "wixl could not build it (is msitools installed?):\n" + ReadFile(log));
+    }
+    package.packagePath = msi;
+  }
+  return package;
+}
+
+void ImportRegistry(host::Registry& registry, const std::string& file) {
+  try {
+    registry.Import(ReadFile(file));
+  } catch (const host::RegFileError& error) {
+    throw ScenarioError(file, error.Line(), error.what());
+  } catch (const std::exception& error) {
+    throw ScenarioError(file, 0, error.what());
+  }
+}
+
+void CopyDrives(const std::string& folder) {
+  for (const auto& drive : fs::directory_iterator(folder)) {
+    std::string letter = drive.path().filename().string();
+    if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0])) || !drive.is_directory()) {
+      throw ScenarioError(drive.path().string(), 0, "a drives folder holds one folder per drive letter (C, D, ...)");
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(drive.path())) {
+      std::string relative = fs::relative(entry.path(), drive.path()).generic_string();
+      std::string path = letter + ":\\" + relative;
+      std::replace(path.begin(), path.end(), '/', '\\');
+      if (entry.is_directory()) {
+        host::Files().AddDirectory(path);
+      } else {
+        host::Files().AddFile(path, ReadFile(entry.path().string()));
+      }
+    }
+  }
+}
+
+void PrepareMachine(const Scenario& scenario) {
+  host::ResetMachine();
+  if (scenario.standardMachine) vrinroad::PrepareMachine();
+  for (const std::string& file : scenario.machineRegFiles) ImportRegistry(host::LocalRegistry(), file);
+  for (const auto& [name, file] : scenario.remoteMachines) {
+    ImportRegistry(host::Network::Instance().AddMachine(name), file);
+  }
+  if (!scenario.computerName.empty()) host::Network::Instance().SetComputerName(scenario.computerName);
+  if (!scenario.drivesFolder.empty()) CopyDrives(scenario.drivesFolder);
+  for (const MachineFile& file : scenario.files) {
+    switch (file.kind) {
+      case MachineFile::Kind::kVersioned:
+        host::Files().AddFile(file.path, vrintest::VersionedDll(file.version));
+        break;
+      case MachineFile::Kind::kUnversioned:
+        host::Files().AddFile(file.path, vrintest::UnversionedDll());
+        break;
+      case MachineFile::Kind::kText:
+        host::Files().AddFile(file.path, file.content);
+        break;
+      case MachineFile::Kind::kCopy:
+        host::Files().AddFile(file.path, ReadFile(file.content));
+        break;
+    }
+  }
+  for (const std::string& service : scenario.runningServices) {
+    if (!host::Services().Exists(service)) {
+      throw ScenarioError(scenario.folder + "/scenario.txt", 0,
+                          "running-service \"" + service + "\" is not a service of the machine");
+    }
+    host::Services().SetRunning(service);
+  }
+  for (const auto& [name, folder] : scenario.shares) {
+    host::Shares::Instance().Seed(host::ShareRecord::Disk(name, folder));
+  }
+  for (const auto& [product, packageCode] : scenario.installedProducts) {
+    host::InstalledProducts::Instance().Set(product, "PackageCode", packageCode);
+  }
+}
+
+std::vector<std::string> LogOf(const host::Session& session) {
+  std::vector<std::string> lines;
+  for (const host::LogEntry& entry : session.Log()) lines.push_back(entry.text);
+  return lines;
+}
+
+int TraceLinesOf(const host::Session& session) {
+  int lines = 0;
+  for (const host::LogEntry& entry : session.Log()) lines += entry.type != INSTALLMESSAGE_ACTIONSTART;
+  return lines;
+}
+
+std::vector<std::pair<std::string, std::string>> PropertiesLeftSet(const std::map<std::string, std::string>& start,
+                                                                   const std::map<std::string, std::string>& end) {
+  std::vector<std::pair<std::string, std::string>> changed;
+  for (const auto& [name, value] : end) {
+    auto old = start.find(name);
+    if (old == start.end() || old->second != value) changed.emplace_back(name, value);
+  }
+  for (const auto& [name, value] : start) {
+    if (!end.count(name)) changed.emplace_back(name, "(removed)");
+  }
+  return changed;
+}
+
+// Which action failed, and the failure reports written while it ran, each
+// on one line: the first names the cause, the last the action's own report.
+std::string FailureOf(const std::vector<vrinroad::ActionCall>& calls, const std::vector<std::string>& log) {
+  for (const vrinroad::ActionCall& call : calls) {
+    if (call.result == ERROR_SUCCESS) continue;
+    std::string text = call.name + " returned " + std::to_string(call.result);
+    std::vector<std::string> reports;
+    for (const std::string& line : log) {
+      if (line.rfind("Action start", 0) == 0) {
+        reports.clear();
+      } else if (line.rfind("Action ended", 0) == 0 && line.find(": " + call.name + ".") != std::string::npos) {
+        break;
+      } else if (line.find("CONTEXT = ") != std::string::npos) {
+        std::string joined;
+        std::istringstream parts(line);
+        for (std::string part; std::getline(parts, part);) {
+          while (!part.empty() && part.back() == '\r') part.pop_back();
+          if (!part.empty()) joined += (joined.empty() ? "" : " / ") + part;
+        }
+        reports.push_back(joined);
+      }
+    }
+    for (const std::string& report : reports) text += "\n    " + report;
+    return text;
+  }
+  return "";
+}
+
+void PlayRoad(const Step& step, const vrinroad::PackageOptions& packageOptions, StepResult& out) {
+  vrinroad::RoadOptions options = step.road;
+  if (step.products) options.properties["PRODUCTS"] = *step.products;
+  vrinroad::PackageOptions package = packageOptions;
+  if (step.products) package.products = *step.products;
+  vrinroad::Road road(package, options);
+  UINT result = road.Run();
+  out.log = road.Log();
+  out.calls = road.Calls();
+  out.failed = result != ERROR_SUCCESS;
+  out.traceLines = TraceLinesOf(road.Session());
+  out.propertiesLeftSet = PropertiesLeftSet(road.StartProperties(), road.Session().Properties());
+}
+
+std::shared_ptr<host::Package> OpenPackage(const vrinroad::PackageOptions& package) {
+  if (!package.packagePath.empty()) return host::Package::Open(package.packagePath);
+  return host::Package::FromSql(package.sql.empty() ? vrinroad::PackageSql(package) : package.sql);
+}
+
+std::string StateName(INSTALLSTATE state) {
+  switch (state) {
+    case INSTALLSTATE_UNKNOWN:
+      return "unknown";
+    case INSTALLSTATE_ABSENT:
+      return "absent";
+    case INSTALLSTATE_LOCAL:
+      return "local";
+    case INSTALLSTATE_SOURCE:
+      return "source";
+    default:
+      return std::to_string(state);
+  }
+}
+
+// Named actions in one session, as a user-interface or execute sequence
+// calls them; the first that fails ends the installation.
+void PlayActions(const Step& step, const vrinroad::PackageOptions& package, StepResult& out) {
+  DllMain(host::LibraryModule(), DLL_PROCESS_ATTACH, nullptr);
+  auto session = host::Session::Open(OpenPackage(package));
+  session->SetProperty("UILevel", step.road.userInterface ? "5" : "2");
+  session->SetProperty("ProductLanguage", step.road.productLanguage);
+  if (step.road.installed) session->SetProperty("Installed", "1");
+  if (step.products) session->SetProperty("PRODUCTS", *step.products);
+  if (!step.road.startupMode.empty()) session->SetProperty("STARTUPMODE", step.road.startupMode);
+  for (const auto& [name, value] : step.road.properties) session->SetProperty(name, value);
+  for (const auto& [feature, states] : step.features) {
+    if (!session->FeatureState(feature)) {
+      throw ScenarioError("step \"" + step.title + "\"", step.line, "the package has no feature \"" + feature + "\"");
+    }
+    session->SetFeatureState(feature, states.first, states.second);
+  }
+  session->PublishDirectoryProperties();
+  const std::map<std::string, std::string> start = session->Properties();
+  std::map<std::string, INSTALLSTATE> requested;
+  for (const std::string& feature : session->Features()) requested[feature] = session->FeatureState(feature)->action;
+  for (const std::string& name : step.actions) {
+    UINT result = vrinroad::CallAction(*session, name, FindAction(name));
+    out.calls.push_back({name, result});
+    if (result != ERROR_SUCCESS) {
+      out.failed = true;
+      break;
+    }
+  }
+  for (const auto& [feature, before] : requested) {
+    INSTALLSTATE now = session->FeatureState(feature)->action;
+    if (now != before) out.featureRequests.push_back(feature + ": " + StateName(before) + " -> " + StateName(now));
+  }
+  session->Close();
+  out.log = LogOf(*session);
+  out.traceLines = TraceLinesOf(*session);
+  out.propertiesLeftSet = PropertiesLeftSet(start, session->Properties());
+}
+
+void PlayMasterSetup(const Step& step, StepResult& out) {
+  ComponentInstallInfo info{};
+  info.bWriteInstallDir = 1;
+  char message[1024] = "";
+  const char* machine = step.machine.empty() ? nullptr : step.machine.c_str();
+  const char* profile = step.profile.empty() ? nullptr : step.profile.c_str();
+  int check = CheckInstallInfo(machine, 0, 0, message, 0, &info, profile, 0, step.fullCheck ? 1 : 0);
+  out.outcome.push_back("CheckInstallInfo(" + (step.machine.empty() ? std::string("this machine") : step.machine) +
+                        ") = " + std::to_string(check));
+  if (message[0] != '\0') out.outcome.push_back("  message: " + std::string(message));
+  out.outcome.push_back("  installation folder: \"" + std::string(info.szInstallDir) + "\"" +
+                        (info.bInstallDirFixed ? " (fixed)" : ""));
+  for (const auto& component : info.szComponents) {
+    if (component[0] != '\0') out.outcome.push_back("  component found: " + std::string(component));
+  }
+  if (profile != nullptr) {
+    int written = CreateConfigProfile(machine, 0, 0, message, 0, &info, profile, 0, step.fullCheck ? 1 : 0);
+    out.outcome.push_back("CreateConfigProfile(" + step.profile + ") = " + std::to_string(written));
+    std::istringstream content(host::Files().FileContent(step.profile).value_or(""));
+    for (std::string line; std::getline(content, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      out.outcome.push_back("  | " + line);
+    }
+  }
+  out.outcome.push_back("GetPostConfigInfo() = " + std::to_string(GetPostConfigInfo()));
+  out.failed = check == 0;
+  if (out.failed) out.failure = "CheckInstallInfo returned 0: the master setup cannot continue";
+}
+
+StepResult PlayStep(const Step& step, const vrinroad::PackageOptions& package, CaptureStdout& output) {
+  StepResult out;
+  out.title = step.title;
+  out.kind = step.kind;
+  for (int answer : step.messageBoxAnswers) host::UserInterface::Instance().ScriptAnswer(answer);
+  for (const ServiceScript& service : step.services) {
+    if (!host::Services().Exists(service.service)) {
+      throw ScenarioError("step \"" + step.title + "\"", step.line,
+                          "service \"" + service.service + "\" is not a service of the machine");
+    }
+    host::Services().SetStartScript(service.service, service.script);
+  }
+  const size_t boxesBefore = host::UserInterface::Instance().Boxes().size();
+  const int queriesBefore = host::ErrorTableQueries();
+  const uint64_t sleptBefore = host::VirtualClock().TotalSlept();
+  const MachineState before = CaptureMachine();
+  const Clock::time_point start = Clock::now();
+  switch (step.kind) {
+    case StepKind::kInstall:
+    case StepKind::kRemove:
+    case StepKind::kRepair:
+      PlayRoad(step, package, out);
+      break;
+    case StepKind::kActions:
+      PlayActions(step, package, out);
+      break;
+    case StepKind::kMasterSetup:
+      output.Take();
+      PlayMasterSetup(step, out);
+      out.log = output.Take();
+      break;
+    case StepKind::kRestart:
+      host::RestartMachine();
+      break;
+  }
+  out.wallMilliseconds = MillisecondsSince(start);
+  out.changes = DescribeChanges(before, CaptureMachine());
+  out.errorTableQueries = host::ErrorTableQueries() - queriesBefore;
+  out.blockedMilliseconds = host::VirtualClock().TotalSlept() - sleptBefore;
+  const auto& boxes = host::UserInterface::Instance().Boxes();
+  for (size_t i = boxesBefore; i < boxes.size(); ++i) out.messageBoxes.push_back(boxes[i].text);
+  if (out.failed && out.failure.empty()) out.failure = FailureOf(out.calls, out.log);
+  return out;
+}
+
+std::string Seconds(uint64_t milliseconds) {
+  char text[32];
+  snprintf(text, sizeof(text), "%.1f s", static_cast<double>(milliseconds) / 1000.0);
+  return text;
+}
+
+// A log line of several lines (a failure report), every line indented.
+std::string Indented(const std::string& line) {
+  std::string text = "  ";
+  for (char c : line) {
+    text += c;
+    if (c == '\n') text += "  ";
+  }
+  return text;
+}
+
+std::string MillisecondsText(double milliseconds) {
+  char text[32];
+  snprintf(text, sizeof(text), "%.2f ms", milliseconds);
+  return text;
+}
+
+const char* KindName(StepKind kind) {
+  switch (kind) {
+    case StepKind::kInstall:
+      return "install";
+    case StepKind::kRemove:
+      return "remove";
+    case StepKind::kRepair:
+      return "repair";
+    case StepKind::kActions:
+      return "actions";
+    case StepKind::kMasterSetup:
+      return "master-setup";
+    case StepKind::kRestart:
+      return "restart";
+  }
+  return "";
+}
+
+}  // namespace
+
+PlayResult Play(const Scenario& scenario) {
+  PlayResult result;
+  BuildFolder build;
+  const Clock::time_point start = Clock::now();
+  {
+    CaptureStdout output;
+    PrepareMachine(scenario);
+    const vrinroad::PackageOptions package = PreparePackage(scenario, build);
+    for (const Step& step : scenario.steps) {
+      try {
+        result.steps.push_back(PlayStep(step, package, output));
+      } catch (const ScenarioError&) {
+        throw;
+      } catch (const std::exception& error) {
+        // The simulated installer refused the package or the step's setup.
+        throw ScenarioError(scenario.folder + "/scenario.txt", step.line,
+                            "step \"" + step.title + "\": " + error.what());
+      }
+      if (result.steps.back().failed) {
+        result.failed = true;
+        break;
+      }
+    }
+  }
+  result.wallMilliseconds = MillisecondsSince(start);
+  return result;
+}
+
+std::string LogText(const PlayResult& result) {
+  std::string text;
+  for (const StepResult& step : result.steps) {
+    for (const std::string& line : step.log) text += line + "\n";
+  }
+  return text;
+}
+
+std::string Report(const Scenario& scenario, const PlayResult& result, bool withWallTime) {
+  std::ostringstream out;
+  out << "=== " << scenario.name << ": " << scenario.title << " ===\n";
+  int number = 0;
+  int calls = 0, traceLines = 0, queries = 0;
+  uint64_t blocked = 0;
+  for (const StepResult& step : result.steps) {
+    out << "\n--- step " << ++number << ": " << step.title << " (" << KindName(step.kind) << ") ---\n";
+    if (!step.log.empty()) {
+      out << (step.kind == StepKind::kMasterSetup ? "Trace (standard output, no session):\n" : "Installation log:\n");
+      for (const std::string& line : step.log) out << Indented(line) << "\n";
+    }
+    for (const std::string& line : step.outcome) out << line << "\n";
+    if (!step.messageBoxes.empty()) {
+      out << "Message boxes shown:\n";
+      for (const std::string& text : step.messageBoxes) out << "  \"" << text << "\"\n";
+    }
+    out << "Changes to the machine:\n";
+    if (step.changes.empty()) out << "  (none)\n";
+    for (const std::string& line : step.changes) out << "  " << line << "\n";
+    if (!step.propertiesLeftSet.empty()) {
+      out << "Properties the actions left set:\n";
+      for (const auto& [name, value] : step.propertiesLeftSet) out << "  " << name << " = " << value << "\n";
+    }
+    if (!step.featureRequests.empty()) {
+      out << "Feature requests the actions changed:\n";
+      for (const std::string& line : step.featureRequests) out << "  " << line << "\n";
+    }
+    out << "Summary:\n";
+    if (!step.calls.empty()) {
+      out << "  actions called (result):";
+      for (const vrinroad::ActionCall& call : step.calls) out << " " << call.name << " " << call.result << ";";
+      out << "\n";
+    }
+    out << "  trace lines in the log: " << step.traceLines << "; Error-table queries: " << step.errorTableQueries
+        << "\n";
+    out << "  blocked in service waits and pauses: " << Seconds(step.blockedMilliseconds) << " (virtual clock)\n";
+    if (withWallTime) out << "  wall time: " << MillisecondsText(step.wallMilliseconds) << "\n";
+    if (step.failed) out << "  FAILED: " << step.failure << "\n";
+    calls += static_cast<int>(step.calls.size());
+    traceLines += step.traceLines;
+    queries += step.errorTableQueries;
+    blocked += step.blockedMilliseconds;
+  }
+  out << "\n=== " << (result.failed ? "FAILED" : "completed") << ": " << result.steps.size() << " of "
+      << scenario.steps.size() << " steps, " << calls << " actions called, " << traceLines << " trace lines, "
+      << queries << " Error-table queries, " << Seconds(blocked) << " blocked (virtual)";
+  if (withWallTime) out << ", " << MillisecondsText(result.wallMilliseconds) << " wall time";
+  out << " ===\n";
+  return out.str();
+}
+
+}  // namespace vrinsim

@@ -1,0 +1,94 @@
+// A scenario: a machine, a package and the roads played on it, read from a
+// folder holding scenario.txt and the files it names.
+//
+// scenario.txt is line based: "key = value", "# comment", and "[step Title]"
+// headers that start a step. Keys before the first step describe the machine
+// and the package; keys inside a step describe that road. Every problem is a
+// ScenarioError naming the file and the line.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/services.h"
+#include "tools/road/pe_builder.h"
+#include "tools/road/road.h"
+
+namespace vrinsim {
+
+class ScenarioError : public std::runtime_error {
+ public:
+  ScenarioError(const std::string& file, int line, const std::string& message)
+      : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + message) {}
+};
+
+// A file the scenario puts on the machine.
+struct MachineFile {
+  std::string path;  // Windows path
+  enum class Kind { kVersioned, kUnversioned, kText, kCopy } kind = Kind::kText;
+  vrintest::FileVersion version;
+  std::string content;  // kText: the text; kCopy: the host file to copy
+};
+
+enum class StepKind {
+  kInstall,      // the merge modules' road, features requested as given
+  kRemove,       // a maintenance road removing the features
+  kRepair,       // a maintenance road leaving the features alone
+  kActions,      // named actions called in order in one session
+  kMasterSetup,  // the master setup's three calls
+  kRestart,      // the machine restarts
+};
+
+struct ServiceScript {
+  std::string service;
+  host::StartScript script;
+  std::string text;  // as written, for the report
+};
+
+struct Step {
+  std::string title;
+  int line = 0;
+  StepKind kind = StepKind::kInstall;
+  vrinroad::RoadOptions road;
+  std::optional<std::string> products;                                    // PRODUCTS of the package for this step
+  std::vector<std::string> actions;                                       // kActions
+  std::map<std::string, std::pair<INSTALLSTATE, INSTALLSTATE>> features;  // kActions: installed, requested
+  std::vector<int> messageBoxAnswers;
+  std::vector<ServiceScript> services;
+  // kMasterSetup: the machine examined ("" = this one) and the profile written.
+  std::string machine;
+  std::string profile;
+  bool fullCheck = true;
+};
+
+struct Scenario {
+  std::string name;    // the folder's name
+  std::string folder;  // host path
+  std::string title;
+  std::vector<std::string> machineRegFiles;           // host paths
+  std::map<std::string, std::string> remoteMachines;  // name -> host path of its .reg
+  std::string computerName;                           // empty: the host's default
+  std::string drivesFolder;                           // host path, empty: none
+  std::vector<MachineFile> files;
+  std::vector<std::string> runningServices;
+  std::vector<std::pair<std::string, std::string>> shares;             // name, folder
+  std::vector<std::pair<std::string, std::string>> installedProducts;  // product code, package code
+  bool standardMachine = true;  // the C runtime, drivers and program folders every road needs
+  // The package: built in from its options, or a .wxs, .msi or folder of .idt tables.
+  std::string packageFile;           // host path; empty: built in
+  vrinroad::PackageOptions package;  // its actions are resolved by the player
+  std::vector<std::pair<vrinroad::Point, std::string>> packageActions;
+  std::vector<Step> steps;
+};
+
+// Reads folder/scenario.txt and checks that every file it names exists.
+Scenario LoadScenario(const std::string& folder);
+
+// The scenario format, as `vrinsim --help` prints it.
+const char* ScenarioFormatHelp();
+
+}  // namespace vrinsim
