@@ -74,11 +74,6 @@ TEST_F(ScenarioTest, MalformedRegistryLineStopsBeforeAnyRoad) {
   EXPECT_EQ(error.rfind(folder_ + "/machine.reg:4: ", 0), 0u) << error;
 }
 
-TEST_F(ScenarioTest, ServiceThatTheMachineLacksIsRefusedWithItsStep) {
-  std::string error = ErrorOf(std::string(kHead) + "[step s]\nroad = install\nservice Nothing = immediate\n");
-  EXPECT_EQ(error, "step \"s\":2: service \"Nothing\" is not a service of the machine");
-}
-
 TEST_F(ScenarioTest, IdtTableErrorsNameTheTableFile) {
   Write("tables/Property.idt", "Property\tValue\ns72\tl0\nProperty\tProperty\nA\n");
   EXPECT_EQ(ErrorOf(std::string(kHead) + "package = tables\n[step s]\nroad = actions\nactions = VrinNameReadMe\n"),
@@ -151,6 +146,28 @@ TEST_F(ScenarioTest, BrokenWixSourceIsAScenarioError) {
   Write("package.wxs", "<Wix><Product>");
   std::string error = ErrorOf(std::string(kHead) + "package = package.wxs\n[step s]\nroad = install\n");
   EXPECT_EQ(error.rfind(folder_ + "/package.wxs: wixl could not build it", 0), 0u) << error;
+}
+
+}  // namespace
+}  // namespace vrinsim
+
+namespace vrinsim {
+namespace {
+
+TEST_F(ScenarioTest, ScriptedServiceStartIsWaitedForOnTheVirtualClock) {
+  const std::string road = std::string(kHead) + "[step install]\nroad = install\nstartup-mode = Manual\n";
+  Write("scenario.txt", road + "[step restart]\nroad = restart\n");
+  PlayResult plain = Play(LoadScenario(folder_));
+  ASSERT_FALSE(plain.failed) << plain.steps.back().failure;
+  EXPECT_EQ(plain.steps[0].blockedMilliseconds, 10000u) << "only the pause after the driver's start";
+  EXPECT_NE(std::find(plain.steps[1].changes.begin(), plain.steps[1].changes.end(), "  ~ Skelda running -> stopped"),
+            plain.steps[1].changes.end());
+
+  // The server reports start pending twice before it runs: the action waits.
+  Write("scenario.txt", road + "service Skelda = running-after 3 4000\n");
+  PlayResult scripted = Play(LoadScenario(folder_));
+  ASSERT_FALSE(scripted.failed) << scripted.steps.back().failure;
+  EXPECT_GT(scripted.steps[0].blockedMilliseconds, 10000u);
 }
 
 }  // namespace

@@ -371,13 +371,9 @@ StepResult PlayStep(const Step& step, const vrinroad::PackageOptions& package, C
   out.title = step.title;
   out.kind = step.kind;
   for (int answer : step.messageBoxAnswers) host::UserInterface::Instance().ScriptAnswer(answer);
-  for (const ServiceScript& service : step.services) {
-    if (!host::Services().Exists(service.service)) {
-      throw ScenarioError("step \"" + step.title + "\"", step.line,
-                          "service \"" + service.service + "\" is not a service of the machine");
-    }
-    host::Services().SetStartScript(service.service, service.script);
-  }
+  // A script holds for the service's next starts, also when the road's
+  // InstallServices creates the service.
+  for (const ServiceScript& service : step.services) host::Services().SetStartScript(service.service, service.script);
   const size_t boxesBefore = host::UserInterface::Instance().Boxes().size();
   const int queriesBefore = host::ErrorTableQueries();
   const uint64_t sleptBefore = host::VirtualClock().TotalSlept();

@@ -365,7 +365,7 @@ class Parser {
       step.messageBoxAnswers.push_back(static_cast<int>(Number(value_, 7)));
     } else if (key_ == "service") {
       NeedArgument("the service's name");
-      step.services.push_back({argument_, Script(), value_});
+      step.services.push_back({argument_, Script()});
     } else if (key_ == "machine") {
       NoArgument();
       step.machine = value_;

@@ -46,7 +46,6 @@ enum class StepKind {
 struct ServiceScript {
   std::string service;
   host::StartScript script;
-  std::string text;  // as written, for the report
 };
 
 struct Step {
