@@ -64,6 +64,10 @@ TEST_F(ScenarioTest, MistakesNameTheFileAndLine) {
   EXPECT_EQ(ErrorOf(std::string(kHead) + "just words\n"),
             file + ":2: expected \"key = value\", \"[step Title]\" or a comment");
   EXPECT_EQ(ErrorOf("[step s]\nroad = install\n"), file + ": no \"title = ...\"");
+  // A path the machine refuses stops the play before any road.
+  EXPECT_EQ(ErrorOf(std::string(kHead) + "file C:\\" + std::string(300, 'a') + " = text x\n[step s]\n")
+                .rfind(file + ":2: unusable path C:\\aaa", 0),
+            0u);
   EXPECT_EQ(ErrorOf(kHead), file + ": no \"[step ...]\"");
 }
 

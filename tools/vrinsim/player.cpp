@@ -171,6 +171,23 @@ void CopyDrives(const std::string& folder) {
   }
 }
 
+void AddMachineFile(const MachineFile& file) {
+  switch (file.kind) {
+    case MachineFile::Kind::kVersioned:
+      host::Files().AddFile(file.path, vrintest::VersionedDll(file.version));
+      break;
+    case MachineFile::Kind::kUnversioned:
+      host::Files().AddFile(file.path, vrintest::UnversionedDll());
+      break;
+    case MachineFile::Kind::kText:
+      host::Files().AddFile(file.path, file.content);
+      break;
+    case MachineFile::Kind::kCopy:
+      host::Files().AddFile(file.path, ReadFile(file.content));
+      break;
+  }
+}
+
 void PrepareMachine(const Scenario& scenario) {
   host::ResetMachine();
   if (scenario.standardMachine) vrinroad::PrepareMachine();
@@ -181,19 +198,10 @@ void PrepareMachine(const Scenario& scenario) {
   if (!scenario.computerName.empty()) host::Network::Instance().SetComputerName(scenario.computerName);
   if (!scenario.drivesFolder.empty()) CopyDrives(scenario.drivesFolder);
   for (const MachineFile& file : scenario.files) {
-    switch (file.kind) {
-      case MachineFile::Kind::kVersioned:
-        host::Files().AddFile(file.path, vrintest::VersionedDll(file.version));
-        break;
-      case MachineFile::Kind::kUnversioned:
-        host::Files().AddFile(file.path, vrintest::UnversionedDll());
-        break;
-      case MachineFile::Kind::kText:
-        host::Files().AddFile(file.path, file.content);
-        break;
-      case MachineFile::Kind::kCopy:
-        host::Files().AddFile(file.path, ReadFile(file.content));
-        break;
+    try {
+      AddMachineFile(file);
+    } catch (const std::exception& error) {
+      throw ScenarioError(scenario.folder + "/scenario.txt", file.line, error.what());
     }
   }
   for (const std::string& service : scenario.runningServices) {
@@ -455,8 +463,16 @@ PlayResult Play(const Scenario& scenario) {
   const Clock::time_point start = Clock::now();
   {
     CaptureStdout output;
-    PrepareMachine(scenario);
-    const vrinroad::PackageOptions package = PreparePackage(scenario, build);
+    vrinroad::PackageOptions package;
+    try {
+      PrepareMachine(scenario);
+      package = PreparePackage(scenario, build);
+    } catch (const ScenarioError&) {
+      throw;
+    } catch (const std::exception& error) {
+      // The simulated machine refused what the scenario puts on it.
+      throw ScenarioError(scenario.folder + "/scenario.txt", 0, std::string("the machine: ") + error.what());
+    }
     for (const Step& step : scenario.steps) {
       try {
         result.steps.push_back(PlayStep(step, package, output));

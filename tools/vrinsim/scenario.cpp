@@ -226,6 +226,7 @@ class Parser {
   MachineFile File() const {
     MachineFile file;
     file.path = argument_;
+    file.line = line_;
     size_t blank = value_.find(' ');
     std::string kind = value_.substr(0, blank);
     std::string rest = blank == std::string::npos ? "" : Trim(value_.substr(blank));

@@ -29,6 +29,7 @@ class ScenarioError : public std::runtime_error {
 // A file the scenario puts on the machine.
 struct MachineFile {
   std::string path;  // Windows path
+  int line = 0;      // in scenario.txt
   enum class Kind { kVersioned, kUnversioned, kText, kCopy } kind = Kind::kText;
   vrintest::FileVersion version;
   std::string content;  // kText: the text; kCopy: the host file to copy
