@@ -287,19 +287,25 @@ class PrefixCleaner {
  public:
   ~PrefixCleaner() {
     try {
-      for (auto package = installed_.rbegin(); package != installed_.rend(); ++package) wine::Remove(**package);
+      for (auto package = installed_.rbegin(); package != installed_.rend(); ++package) wine::Remove(*package);
       CleanPrefix();
     } catch (const std::exception&) {
       // A broken environment has already failed the test.
     }
   }
-  void Installed(const wine::Package& package) { installed_.push_back(&package); }
+  // Copies: the test's packages are gone when the fixture is destroyed.
+  void Installed(const wine::Package& package) {
+    Removed(package);
+    installed_.push_back(package);
+  }
   void Removed(const wine::Package& package) {
-    installed_.erase(std::remove(installed_.begin(), installed_.end(), &package), installed_.end());
+    installed_.erase(std::remove_if(installed_.begin(), installed_.end(),
+                                    [&](const wine::Package& installed) { return installed.msi == package.msi; }),
+                     installed_.end());
   }
 
  private:
-  std::vector<const wine::Package*> installed_;
+  std::vector<wine::Package> installed_;
 };
 
 std::string VersionText(const vrintest::FileVersion& version) {
