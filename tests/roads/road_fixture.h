@@ -20,8 +20,9 @@
 #include "host/shares.h"
 #include "host/shell_folders.h"
 #include "host/system.h"
-#include "tools/road/road.h"
+#include "tests/roads/earlier_machines.h"
 #include "tests/support/session_fixture.h"
+#include "tools/road/road.h"
 
 namespace vrinroad {
 
@@ -84,17 +85,6 @@ inline const char kNoServiceText[] = "The specified service does not exist as an
 inline const char kNotFoundText[] = "The system cannot find the file specified.";
 inline const char kPathNotFoundText[] = "The system cannot find the path specified.";
 
-// regedit's hex(2) form of an expandable string.
-inline std::string ExpandSz(const std::string& text) {
-  std::string hex = "hex(2):";
-  for (size_t i = 0; i <= text.size(); ++i) {
-    char byte[8];
-    snprintf(byte, sizeof(byte), "%02x,00", i < text.size() ? static_cast<unsigned char>(text[i]) : 0);
-    hex += (i == 0 ? "" : ",") + std::string(byte);
-  }
-  return hex;
-}
-
 // A key's values in creation order: "Name=text" for strings, "Name=dword:n"
 // (decimal) for numbers; "<no key>" when the key is missing.
 inline Lines ValuesOf(const std::string& path) {
@@ -127,6 +117,12 @@ inline Lines ValuesOf(const std::string& path) {
 // Seeds the registry (and so the services) from .reg text without its header.
 inline void Seed(const std::string& regText) {
   host::LocalRegistry().Import("Windows Registry Editor Version 5.00\r\n\r\n" + regText);
+}
+
+// Puts an earlier machine's registry and files on the simulated machine.
+inline void Seed(const EarlierMachine& machine) {
+  Seed(machine.reg);
+  for (const auto& [path, contents] : machine.files) host::Files().AddFile(path, contents);
 }
 
 inline bool KeyExists(const std::string& path) { return host::LocalRegistry().Find(path) != nullptr; }

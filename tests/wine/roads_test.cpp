@@ -1,10 +1,12 @@
-// The merge modules' roads under Wine's own msiexec: a package carrying both
-// components and the eight orchestrators at their points is installed
-// silently, repaired with a plain second installation and removed. Each
-// verbose log's orchestrator and action entry and exit lines are compared
-// with the simulated road of the same kind (tests/roads), driven on the
-// simulated machine in the same order, and Wine's registry is read back for
-// the product key values the actions write.
+// The merge modules' roads under Wine's own msiexec: packages carrying the
+// server component (and the console component, unless left out) with the
+// orchestrators at their points are installed, repaired and removed, over a
+// clean prefix, over the previous generation, over a 9.x server and beside a
+// second product. Each verbose log's orchestrator and action entry and exit
+// lines, and the contexts of its failure reports, are compared with the
+// simulated road of the same kind (tests/roads), driven on the simulated
+// machine from the same starting machine, and Wine's registry and folders
+// are read back beside the simulated machine's.
 //
 // Where Wine's logs and the simulated roads differ, and why:
 // - An exit line "Name <- [n]" reads "Name <- " on Wine: its installer
@@ -17,22 +19,48 @@
 // - roads.wxs has no Error table, so Wine's lines lack the "ERR: " / "WARN: "
 //   markers of the simulated package; both are read from "OV VRIN : " on.
 // - The simulated server component also installs and counts
-//   system32\drivers\skdnt.sys; the Wine package has no driver file. Both
-//   removals find it missing before InstallFinalize (removed by RemoveFiles
-//   there, never installed here), so the reports are the same.
+//   system32\drivers\skdnt.sys; the Wine package has no driver image (see
+//   roads.wxs). Both removals of a clean installation find it missing before
+//   InstallFinalize (removed by RemoveFiles there, never installed here).
+//   Over the previous generation, whose driver image the simulated
+//   installation replaces and its removal deletes, the test deletes the
+//   earlier image on Wine before the removal as that RemoveFiles would. The
+//   driver's shared-file count is left out of the comparisons.
 // - Wine scripts the file, registry and service actions and runs them at
 //   InstallExecute; roads.wxs schedules one at 6500 so that the
 //   pre-finalise orchestrators see the machine the simulated road gives
 //   them. Without it VrinNTDeleteLeftOvers finds and deletes Skdnt.exe on a
 //   removal, one "not found" report fewer than the simulated road.
-// - STARTUPMODE is "Automatic" in both: VrinNTStartVrin does not run, since
-//   Wine has no filter driver to start (StartService fails with 1114 for a
-//   driver whose image is missing) and the wait for it would vary.
+// - STARTUPMODE is "Automatic" in the silent roads. Where it is "Manual",
+//   Wine has no filter driver to start: StartService fails with 1114 for a
+//   driver whose image is missing, so the simulated road is given the same
+//   failure.
+// - Wine has no network server: NetShareAdd answers 50 (not supported), and
+//   no earlier share can be seeded. The simulated road with a user interface
+//   is given the same answer; the upgrade roads start without the share.
+// - A user interface: UILevel cannot be set on Wine's command line (msiexec
+//   /qn UILevel=5 still runs at 2; /qb runs at 3). msiexec /qf runs at 5
+//   without a display, since roads.wxs has no dialog to wait on.
+// - Wine removes a component whose key file's shared count stays above 0
+//   (its files and registry values), where Windows Installer keeps it until
+//   the count reaches 0. After product 1 leaves product 3's 9.x server,
+//   the same actions run on both, but on Wine VrinDeleteCommonResources
+//   finds no component paths left and deletes the product key; the
+//   simulated road keeps it with product 3's bit. Wine's outcome is
+//   checked as it is, so that a change in Wine shows.
+// - The service's image is no program on Wine: when a removal leaves the
+//   server to another product and VrinNTUninstallService starts it again,
+//   StartService fails with 193 (bad EXE format). The simulated road is
+//   given the same failure.
 // Nothing else differs: the orchestrators, the actions they call, their
-// order and their results are the same on the three roads.
+// order and their results are the same, and so are the product key's
+// values, the shared-file counts and the components' folders (a second
+// product shares the components with the first through their component
+// GUIDs, as on Windows).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -40,9 +68,11 @@
 #include <string>
 #include <vector>
 
+#include "host/faults.h"
+#include "host/shell_folders.h"
 #include "tests/roads/road_fixture.h"
-#include "tools/road/pe_builder.h"
 #include "tests/wine/wine_harness.h"
+#include "tools/road/pe_builder.h"
 
 namespace {
 
@@ -156,39 +186,171 @@ std::string SimulatedIrpStackSize() {
   return "<none>";
 }
 
-// Puts the prefix back to what a fresh one holds of what the road touches:
-// no driver or service entries, no product keys, no IRPstackSize (the
-// simulated machine starts without one too).
-void CleanPrefix() {
-  wine::RunWine({"sc", "delete", "SKDDriver"});
-  wine::RunWine({"sc", "delete", "Skelda"});
-  wine::RunWine({"reg", "delete", kVendorKey, "/f"});
-  wine::RunWine({"reg", "delete", kLanmanKey, "/v", "IRPstackSize", "/f"});
+// A key's values as Wine holds them, in the form of vrinroad::ValuesOf;
+// "<no key>" when it is missing.
+Lines WineValues(const std::optional<wine::RegistryDump>& dump, const std::string& keyPath) {
+  if (!dump || dump->find(keyPath) == dump->end()) return {"<no key>"};
+  Lines values;
+  for (const auto& [name, value] : dump->at(keyPath)) {
+    if (value.type == wine::RegistryValue::Type::kDword) {
+      values.push_back(name + "=dword:" + std::to_string(value.number));
+    } else if (value.type == wine::RegistryValue::Type::kExpandString) {
+      values.push_back(name + "=expand:" + value.text);
+    } else {
+      values.push_back(name + "=" + value.text);
+    }
+  }
+  return values;
+}
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+// Values sorted, their names in lower case (registry names do not tell
+// case apart), without the driver image's shared-file count: only the
+// simulated package installs the driver.
+Lines Comparable(Lines values) {
+  Lines comparable;
+  for (const std::string& value : values) {
+    const size_t equals = value.find('=');
+    if (equals == std::string::npos) {
+      comparable.push_back(value);
+      continue;
+    }
+    const std::string name = Lower(value.substr(0, equals));
+    if (name != Lower(vrinroad::kDriverFile)) comparable.push_back(name + value.substr(equals));
+  }
+  std::sort(comparable.begin(), comparable.end());
+  return comparable;
+}
+Lines SimulatedValues(const std::string& keyPath) { return Comparable(vrinroad::ValuesOf(keyPath)); }
+
+// A folder's names, lower case and sorted: Wine keeps the case of a file it
+// overwrites, the simulated machine the case it was given.
+Lines LowerSorted(const Lines& names) {
+  Lines lower;
+  for (const std::string& name : names) lower.push_back(Lower(name));
+  std::sort(lower.begin(), lower.end());
+  return lower;
+}
+Lines WineNames(const std::string& folder) {
+  const wine::fs::path path = wine::PrefixPath(folder);
+  if (!wine::fs::is_directory(path)) return {"<no folder>"};
+  Lines names;
+  for (const auto& entry : wine::fs::directory_iterator(path)) names.push_back(entry.path().filename().string());
+  return LowerSorted(names);
+}
+Lines SimulatedNames(const std::string& folder) { return LowerSorted(vrinroad::Names(folder)); }
+
+// What the roads touch, read back from Wine in one go.
+struct WineMachine {
+  std::optional<wine::RegistryDump> product, lanman, sharedDlls, oldKey, tarrow;
+};
+const char kSharedDllsKey[] = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+const char kTarrowKey[] = "HKEY_LOCAL_MACHINE\\Software\\Tarrow ATG";
+WineMachine ReadWineMachine() {
+  std::vector<std::optional<wine::RegistryDump>> dumps =
+      wine::ExportRegistry({kProductKey, kLanmanKey, kSharedDllsKey, vrinroad::kOldKey, kTarrowKey});
+  return {dumps[0], dumps[1], dumps[2], dumps[3], dumps[4]};
 }
 
-// Takes out of the prefix what the road leaves when an assertion stops it
-// half way: the product, the driver and service entries, the product keys.
+// Puts the prefix back to what a fresh one holds of what the roads touch:
+// no driver or service entries, no product keys, counts or earlier
+// generations, no IRPstackSize (the simulated machine starts without one
+// too), none of the components' folders.
+void CleanPrefix() {
+  wine::RunBatch({
+      "sc delete SKDDriver >nul 2>nul",
+      "sc delete Skelda >nul 2>nul",
+      std::string("reg delete \"") + kVendorKey + "\" /f >nul 2>nul",
+      std::string("reg delete \"") + kTarrowKey + "\" /f >nul 2>nul",
+      std::string("reg delete \"") + kSharedDllsKey + "\" /f >nul 2>nul",
+      std::string("reg delete \"") + kLanmanKey + "\" /v IRPstackSize /f >nul 2>nul",
+      // A file the library could only schedule for deletion would make the
+      // next installation ask for a restart.
+      "reg delete \"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Session Manager\" "
+      "/v PendingFileRenameOperations /f >nul 2>nul",
+  });
+  const std::string programs = host::kDefaultCommonPrograms;
+  for (const std::string& path :
+       {std::string("C:\\Program Files\\Lumicor Velmora"), std::string("C:\\Program Files\\Orvannic"),
+        std::string("C:\\Program Files\\Velmora"), std::string("C:\\Program Files\\Tessaro"),
+        std::string("C:\\WINDOWS\\skdwin.ini"), std::string(vrinroad::kDriverFile), programs + "\\Velmora.lnk",
+        programs + "\\Velmora"}) {
+    wine::fs::remove_all(wine::PrefixPath(path));
+  }
+}
+
+// Takes out of the prefix what the roads leave when an assertion stops them
+// half way: the products still installed, then everything CleanPrefix knows.
 class PrefixCleaner {
  public:
-  explicit PrefixCleaner(const wine::Package& package) : package_(package) {}
   ~PrefixCleaner() {
     try {
-      if (!removed_) wine::Remove(package_);
+      for (auto package = installed_.rbegin(); package != installed_.rend(); ++package) wine::Remove(*package);
       CleanPrefix();
     } catch (const std::exception&) {
       // A broken environment has already failed the test.
     }
   }
-  void Removed() { removed_ = true; }
+  // Copies: the test's packages are gone when the fixture is destroyed.
+  void Installed(const wine::Package& package) {
+    Removed(package);
+    installed_.push_back(package);
+  }
+  void Removed(const wine::Package& package) {
+    installed_.erase(std::remove_if(installed_.begin(), installed_.end(),
+                                    [&](const wine::Package& installed) { return installed.msi == package.msi; }),
+                     installed_.end());
+  }
 
  private:
-  const wine::Package& package_;
-  bool removed_ = false;
+  std::vector<wine::Package> installed_;
 };
+
+std::string VersionText(const vrintest::FileVersion& version) {
+  return std::to_string(version.major) + "." + std::to_string(version.minor) + "." + std::to_string(version.build) +
+         "." + std::to_string(version.revision);
+}
+
+// roads.wxs built for the simulated package's options.
+wine::Package BuildRoadsPackage(const vrinroad::PackageOptions& simulated, const std::string& productCode,
+                                const std::string& workName) {
+  wine::PackageOptions options;
+  options.templateName = "roads.wxs";
+  options.workName = workName;
+  options.defines = {{"ProductCode", productCode},
+                     {"Products", simulated.products},
+                     {"SubType", simulated.productSubType},
+                     {"InstallDir", simulated.installDir},
+                     {"Console", simulated.withConsole ? "yes" : "no"}};
+  options.files = {{"Skdnt.exe", vrintest::VersionedDll(simulated.serverVersion)}};
+  // Attributes 264: 64-bit and shared-DLL counting of the key file, which
+  // the reference-count actions read; the File versions the actions query.
+  options.sql = {"UPDATE `Component` SET `Attributes` = 264", "UPDATE `File` SET `Version` = '" +
+                                                                  VersionText(simulated.serverVersion) +
+                                                                  "', `Language` = '1033' WHERE `File` = 'skdnt.exe'"};
+  if (simulated.withConsole) {
+    options.files["Skdwin.exe"] = vrintest::VersionedDll(simulated.consoleVersion);
+    options.sql.push_back("UPDATE `File` SET `Version` = '" + VersionText(simulated.consoleVersion) +
+                          "', `Language` = '1033' WHERE `File` = 'skdwin.exe'");
+  }
+  return wine::BuildPackage(options);
+}
+
+const char kProductOneCode[] = "{5E9A7C31-2D4B-4F6A-8C1E-7B3D9F2A4C61}";
+const char kProductTwoCode[] = "{5E9A7C31-2D4B-4F6A-8C1E-7B3D9F2A4C71}";
+const char kServerOnlyCode[] = "{5E9A7C31-2D4B-4F6A-8C1E-7B3D9F2A4C81}";
 
 class WineRoadsTest : public vrinroad::RoadTest {
  protected:
-  // The simulated package: the same properties as roads.wxs.
+  void SetUp() override {
+    RoadTest::SetUp();
+    wine::EnsurePrefix();
+    CleanPrefix();
+  }
+
+  // The simulated package: the same properties as roads.wxs by default.
   static vrinroad::PackageOptions Package() {
     vrinroad::PackageOptions package;
     package.products = "1";
@@ -197,97 +359,267 @@ class WineRoadsTest : public vrinroad::RoadTest {
     package.installDir = "C:\\Program Files\\Lumicor Velmora\\";
     return package;
   }
+  static vrinroad::PackageOptions ProductTwo() {
+    vrinroad::PackageOptions package = Package();
+    package.products = "2";
+    package.productSubType = "7";
+    package.installDir = "C:\\Program Files\\Tessaro\\Agent\\";
+    return package;
+  }
   // msiexec /qn: UILevel 2; STARTUPMODE as the package sets it.
   static vrinroad::RoadOptions Silent(vrinroad::RoadOptions spec) {
     spec.userInterface = false;
     spec.startupMode = "Automatic";
     return spec;
   }
-  static Lines Simulated(vrinroad::Road& road) { return RoadLines(road.Log()); }
+
+  // The starting machine on both sides.
+  static void SeedBoth(const vrinroad::EarlierMachine& machine) {
+    vrinroad::Seed(machine);
+    wine::ImportRegistry(machine.reg);
+    wine::WritePrefixFiles(machine.files);
+  }
+
+  wine::MsiexecResult Install(const wine::Package& package, const std::vector<std::string>& properties = {},
+                              wine::Ui ui = wine::Ui::kNone) {
+    wine::MsiexecResult run = wine::Install(package, properties, ui);
+    cleaner_.Installed(package);
+    seconds_.push_back(run.seconds);
+    return run;
+  }
+  wine::MsiexecResult Remove(const wine::Package& package) {
+    wine::MsiexecResult run = wine::Remove(package);
+    cleaner_.Removed(package);
+    seconds_.push_back(run.seconds);
+    return run;
+  }
+
+  // The run succeeded and followed the simulated road: the same skeleton of
+  // orchestrator and action lines, the same failure contexts.
+  static void ExpectSameRoad(const wine::MsiexecResult& run, vrinroad::Road& road) {
+    EXPECT_EQ(run.exitCode, 0) << run.logPath << "\n" << run.output;
+    EXPECT_EQ(RoadLines(wine::SplitLines(run.log)), RoadLines(road.Log())) << run.logPath;
+    EXPECT_EQ(ReportContexts(wine::SplitLines(run.log)), ReportContexts(road.Log())) << run.logPath;
+  }
+  // The service's next start fails as on Wine, whose service manager cannot
+  // run the test's image.
+  static void ImageIsNoProgram() {
+    const uint32_t kBadExeFormat = 193;
+    host::Faults::Instance().Fail("StartService", kBadExeFormat, 1, vrinroad::kServiceName);
+  }
   static Lines OnWine(const wine::MsiexecResult& run) { return RoadLines(wine::SplitLines(run.log)); }
-  static Lines SimulatedContexts(vrinroad::Road& road) { return ReportContexts(road.Log()); }
-  static Lines WineContexts(const wine::MsiexecResult& run) { return ReportContexts(wine::SplitLines(run.log)); }
+
+  void TearDown() override {
+    std::string figures;
+    for (double seconds : seconds_) figures += " " + std::to_string(seconds).substr(0, 4);
+    std::fprintf(stderr, "Wine msiexec runs (s):%s\n", figures.c_str());
+    RoadTest::TearDown();
+  }
+
+ private:
+  PrefixCleaner cleaner_;
+  std::vector<double> seconds_;
 };
 
 TEST_F(WineRoadsTest, InstallRepairAndRemoveFollowTheSimulatedRoads) {
-  wine::EnsurePrefix();
-  CleanPrefix();
-
-  wine::PackageOptions options;
-  options.templateName = "roads.wxs";
-  options.workName = "roads";
-  options.files = {{"Skdnt.exe", vrintest::VersionedDll({9, 0, 12, 0})},
-                   {"Skdwin.exe", vrintest::VersionedDll({9, 0, 12, 0})}};
-  // Attributes 264: 64-bit and shared-DLL counting of the key file, which
-  // the reference-count actions read; the File versions the actions query.
-  options.sql = {
-      "UPDATE `Component` SET `Attributes` = 264",
-      "UPDATE `File` SET `Version` = '9.0.12.0', `Language` = '1033'",
-  };
-  wine::Package package = wine::BuildPackage(options);
-  PrefixCleaner cleaner(package);
+  wine::Package package = BuildRoadsPackage(Package(), kProductOneCode, "roads");
 
   // First installation, silent.
-  wine::MsiexecResult install = wine::Install(package);
-  std::optional<wine::RegistryDump> installed = wine::ExportRegistry(kProductKey);
-  std::optional<wine::RegistryDump> installedLanman = wine::ExportRegistry(kLanmanKey);
+  wine::MsiexecResult install = Install(package);
+  WineMachine installed = ReadWineMachine();
   vrinroad::Road& firstRoad = Drive(Package(), Silent(vrinroad::RoadOptions::FirstInstallation(false)));
-  ASSERT_EQ(install.exitCode, 0) << install.log;
-  EXPECT_EQ(OnWine(install), Simulated(firstRoad)) << install.log;
-  EXPECT_EQ(WineContexts(install), SimulatedContexts(firstRoad)) << install.log;
+  ExpectSameRoad(install, firstRoad);
   // The installation steps ran: the comparison is not one of two empty logs.
-  EXPECT_TRUE(Contains(OnWine(install), "VrinNTInstallDriver ->")) << install.log;
-  EXPECT_TRUE(Contains(OnWine(install), "VrinGUIWriteGuiCode->")) << install.log;
+  EXPECT_TRUE(Contains(OnWine(install), "VrinNTInstallDriver ->")) << install.logPath;
+  EXPECT_TRUE(Contains(OnWine(install), "VrinGUIWriteGuiCode->")) << install.logPath;
 
   // What the actions wrote, on Wine and on the simulated machine alike.
-  ASSERT_TRUE(installed.has_value()) << install.log;
-  EXPECT_EQ(WineDword(installed, "Products"), std::optional<std::uint64_t>(1)) << "product 1 owns bit 0";
-  EXPECT_EQ(WineDword(installed, "BuildNumber"), std::optional<std::uint64_t>(12)) << "build of Skdnt.exe 9.0.12.0";
-  EXPECT_EQ(WineDword(installed, "ProdSubType"), std::optional<std::uint64_t>(2)) << "PRODUCTSUBTYPE";
   // Wine reports Windows 7 (build 7601), the simulated machine its own
   // build: both are past the build where the larger bounds apply.
-  EXPECT_EQ(WineIrpStackSize(installedLanman), SimulatedIrpStackSize());
-  EXPECT_NE(WineIrpStackSize(installedLanman), "<none>");
-  const Lines simulatedValues = vrinroad::ValuesOf(kProductKey);
-  for (const char* value : {"Products=dword:1", "BuildNumber=dword:12", "ProdSubType=dword:2"}) {
-    EXPECT_NE(std::find(simulatedValues.begin(), simulatedValues.end(), value), simulatedValues.end()) << value;
-  }
+  EXPECT_EQ(WineDword(installed.product, "Products"), std::optional<std::uint64_t>(1)) << "product 1 owns bit 0";
+  EXPECT_EQ(WineDword(installed.product, "BuildNumber"), std::optional<std::uint64_t>(12)) << "of Skdnt.exe 9.0.12.0";
+  EXPECT_EQ(Comparable(WineValues(installed.product, kProductKey)), SimulatedValues(kProductKey));
+  EXPECT_EQ(WineIrpStackSize(installed.lanman), SimulatedIrpStackSize());
+  EXPECT_NE(WineIrpStackSize(installed.lanman), "<none>");
 
   // A plain second /i: maintenance mode without REINSTALL, ADDLOCAL or
   // REMOVE, so no feature has a change requested (-1), as in the simulated
   // repair. REINSTALL=ALL would request "local" for both features and rerun
   // the installation steps instead.
-  wine::MsiexecResult repair = wine::Install(package);
+  wine::MsiexecResult repair = Install(package);
   std::optional<wine::RegistryDump> repaired = wine::ExportRegistry(kProductKey);
   vrinroad::Road& repairRoad = Drive(Package(), Silent(vrinroad::RoadOptions::Repair()));
-  ASSERT_EQ(repair.exitCode, 0) << repair.log;
-  EXPECT_EQ(OnWine(repair), Simulated(repairRoad)) << repair.log;
-  EXPECT_EQ(WineContexts(repair), SimulatedContexts(repairRoad)) << repair.log;
-  EXPECT_TRUE(Contains(OnWine(repair), "VrinNTPreviousVersionInstalled ->")) << repair.log;
+  ExpectSameRoad(repair, repairRoad);
+  EXPECT_TRUE(Contains(OnWine(repair), "VrinNTPreviousVersionInstalled ->")) << repair.logPath;
   EXPECT_FALSE(Contains(OnWine(repair), "VrinNTInstallDriver ->")) << "a feature state was requested";
   EXPECT_FALSE(Contains(OnWine(repair), "VrinNTUnSetProducts ->")) << "a feature state was requested";
-  EXPECT_EQ(WineDword(repaired, "Products"), std::optional<std::uint64_t>(1));
-  EXPECT_EQ(WineDword(repaired, "BuildNumber"), std::optional<std::uint64_t>(12));
+  EXPECT_EQ(Comparable(WineValues(repaired, kProductKey)), SimulatedValues(kProductKey));
 
   // Removal of the last server and console.
-  wine::MsiexecResult remove = wine::Remove(package);
-  cleaner.Removed();
-  std::optional<wine::RegistryDump> removed = wine::ExportRegistry(kProductKey);
-  std::optional<wine::RegistryDump> removedLanman = wine::ExportRegistry(kLanmanKey);
+  wine::MsiexecResult remove = Remove(package);
+  WineMachine removed = ReadWineMachine();
   vrinroad::Road& removalRoad = Drive(Package(), Silent(vrinroad::RoadOptions::Removal()));
-  ASSERT_EQ(remove.exitCode, 0) << remove.log;
-  EXPECT_EQ(OnWine(remove), Simulated(removalRoad)) << remove.log;
-  EXPECT_EQ(WineContexts(remove), SimulatedContexts(removalRoad)) << remove.log;
+  ExpectSameRoad(remove, removalRoad);
   // Both counts read "1": the last reference's steps ran.
-  EXPECT_TRUE(Contains(OnWine(remove), "VrinNTDeleteLeftOvers ->")) << remove.log;
-  EXPECT_TRUE(Contains(OnWine(remove), "VrinGUIDeleteLeftOvers ->")) << remove.log;
-  EXPECT_TRUE(Contains(OnWine(remove), "VrinNTDeleteShare ->")) << remove.log;
-  EXPECT_FALSE(removed.has_value()) << "the product key outlived the removal";
+  EXPECT_TRUE(Contains(OnWine(remove), "VrinNTDeleteLeftOvers ->")) << remove.logPath;
+  EXPECT_TRUE(Contains(OnWine(remove), "VrinGUIDeleteLeftOvers ->")) << remove.logPath;
+  EXPECT_TRUE(Contains(OnWine(remove), "VrinNTDeleteShare ->")) << remove.logPath;
+  EXPECT_FALSE(removed.product.has_value()) << "the product key outlived the removal";
   EXPECT_FALSE(vrinroad::KeyExists(kProductKey));
-  EXPECT_EQ(WineIrpStackSize(removedLanman), SimulatedIrpStackSize()) << "the setting undone alike";
+  EXPECT_EQ(WineIrpStackSize(removed.lanman), SimulatedIrpStackSize()) << "the setting undone alike";
+}
 
-  std::fprintf(stderr, "Wine: install %.1f s, repair %.1f s, removal %.1f s\n", install.seconds, repair.seconds,
-               remove.seconds);
+TEST_F(WineRoadsTest, UpgradeOverThePreviousGenerationAndItsRemoval) {
+  SeedBoth(vrinroad::PreviousGeneration());
+  wine::Package package = BuildRoadsPackage(Package(), kProductOneCode, "roads-previous");
+
+  wine::MsiexecResult install = Install(package);
+  WineMachine installed = ReadWineMachine();
+  vrinroad::Road& upgrade = Drive(Package(), Silent(vrinroad::RoadOptions::FirstInstallation(false)));
+  ExpectSameRoad(install, upgrade);
+  EXPECT_TRUE(Contains(OnWine(install), "VrinNTDeleteUpgradeLeftOvers ->")) << install.logPath;
+  EXPECT_TRUE(Contains(OnWine(install), "VrinGUIDeleteUpgradeLeftOvers ->")) << install.logPath;
+  // Settings migrated, counts handed over, the earlier keys gone, the
+  // components in the earlier folders and the left-overs deleted there.
+  EXPECT_EQ(Comparable(WineValues(installed.product, kProductKey)), SimulatedValues(kProductKey));
+  EXPECT_EQ(Comparable(WineValues(installed.sharedDlls, kSharedDllsKey)), SimulatedValues(vrinroad::kSharedDllsKey));
+  EXPECT_EQ(WineIrpStackSize(installed.lanman), SimulatedIrpStackSize());
+  EXPECT_FALSE(installed.oldKey.has_value());
+  EXPECT_FALSE(installed.tarrow.has_value());
+  EXPECT_EQ(WineNames(vrinroad::kOldServer), SimulatedNames(vrinroad::kOldServer));
+  EXPECT_EQ(WineNames(vrinroad::kOldConsole), SimulatedNames(vrinroad::kOldConsole));
+  // The earlier Start-menu entries are gone (Wine's own stay).
+  const std::string programs = host::kDefaultCommonPrograms;
+  for (const std::string& entry : {programs + "\\Velmora.lnk", programs + "\\Velmora"}) {
+    EXPECT_FALSE(wine::fs::exists(wine::PrefixPath(entry))) << entry;
+    EXPECT_FALSE(host::Files().Exists(entry)) << entry;
+  }
+  EXPECT_FALSE(wine::fs::exists(wine::PrefixPath("C:\\WINDOWS\\skdwin.ini")));
+
+  wine::fs::remove(wine::PrefixPath(vrinroad::kDriverFile));
+  wine::MsiexecResult remove = Remove(package);
+  WineMachine removed = ReadWineMachine();
+  vrinroad::Road& removal = Drive(Package(), Silent(vrinroad::RoadOptions::Removal()));
+  ExpectSameRoad(remove, removal);
+  EXPECT_TRUE(Contains(OnWine(remove), "VrinNTDeleteLeftOvers ->")) << "the upgrade's count was handed back";
+  EXPECT_FALSE(removed.product.has_value());
+  EXPECT_EQ(Comparable(WineValues(removed.sharedDlls, kSharedDllsKey)), SimulatedValues(vrinroad::kSharedDllsKey));
+  EXPECT_EQ(WineNames(vrinroad::kOldServer), SimulatedNames(vrinroad::kOldServer));
+  EXPECT_EQ(WineNames(vrinroad::kOldConsole), SimulatedNames(vrinroad::kOldConsole));
+}
+
+TEST_F(WineRoadsTest, NineServerOfAnotherProductIsJoinedAndKeptAtTheRemoval) {
+  SeedBoth(vrinroad::NineServerOfProductThree());
+  wine::Package package = BuildRoadsPackage(Package(), kProductOneCode, "roads-nine");
+
+  wine::MsiexecResult install = Install(package);
+  WineMachine installed = ReadWineMachine();
+  vrinroad::Road& join = Drive(Package(), Silent(vrinroad::RoadOptions::FirstInstallation(false)));
+  ExpectSameRoad(install, join);
+  EXPECT_TRUE(Contains(OnWine(install), "VrinNTSetProducts ->")) << install.logPath;
+  EXPECT_EQ(WineDword(installed.product, "Products"), std::optional<std::uint64_t>(5)) << "products 1 and 3";
+  EXPECT_EQ(Comparable(WineValues(installed.product, kProductKey)), SimulatedValues(kProductKey));
+  EXPECT_EQ(Comparable(WineValues(installed.sharedDlls, kSharedDllsKey)), SimulatedValues(vrinroad::kSharedDllsKey));
+  EXPECT_EQ(WineNames(vrinroad::kNineServer), SimulatedNames(vrinroad::kNineServer));
+
+  // Product 3 still counts the components: the same actions run on both,
+  // and each count goes down by one.
+  wine::MsiexecResult remove = Remove(package);
+  WineMachine removed = ReadWineMachine();
+  ImageIsNoProgram();
+  vrinroad::Road& removal = Drive(Package(), Silent(vrinroad::RoadOptions::Removal()));
+  ExpectSameRoad(remove, removal);
+  EXPECT_TRUE(Contains(OnWine(remove), "VrinDeleteCommonResources ->")) << remove.logPath;
+  EXPECT_EQ(Comparable(WineValues(removed.sharedDlls, kSharedDllsKey)), SimulatedValues(vrinroad::kSharedDllsKey));
+  // Windows Installer keeps a component whose key file is still counted,
+  // and so does the simulated road: only product 1's bit goes.
+  EXPECT_EQ(host::LocalRegistry().Dword(kProductKey, "Products"), 4u);
+  EXPECT_EQ(SimulatedNames(vrinroad::kNineServer), (Lines{"skdnt.cfg", "skdnt.exe"}));
+  // Wine removes it all the same: the image and the component's paths go,
+  // so VrinDeleteCommonResources finds no component left and takes the
+  // product key with it.
+  EXPECT_FALSE(removed.product.has_value());
+  EXPECT_EQ(WineNames(vrinroad::kNineServer), Lines{"skdnt.cfg"});
+}
+
+TEST_F(WineRoadsTest, SecondProductInstallsOverTheFirstAndIsRemovedAlone) {
+  wine::Package first = BuildRoadsPackage(Package(), kProductOneCode, "roads-product1");
+  wine::Package second = BuildRoadsPackage(ProductTwo(), kProductTwoCode, "roads-product2");
+
+  wine::MsiexecResult installFirst = Install(first);
+  ExpectSameRoad(installFirst, Drive(Package(), Silent(vrinroad::RoadOptions::FirstInstallation(false))));
+
+  wine::MsiexecResult installSecond = Install(second);
+  WineMachine joined = ReadWineMachine();
+  vrinroad::Road& secondRoad = Drive(ProductTwo(), Silent(vrinroad::RoadOptions::FirstInstallation(false)));
+  ExpectSameRoad(installSecond, secondRoad);
+  EXPECT_EQ(wine::LoggedProperty(installSecond.log, "NTSERVERREFCOUNTER"), secondRoad.Property("NTSERVERREFCOUNTER"));
+  EXPECT_EQ(WineDword(joined.product, "Products"), std::optional<std::uint64_t>(3));
+  EXPECT_EQ(Comparable(WineValues(joined.product, kProductKey)), SimulatedValues(kProductKey));
+  EXPECT_EQ(Comparable(WineValues(joined.sharedDlls, kSharedDllsKey)), SimulatedValues(vrinroad::kSharedDllsKey));
+
+  // Product 1 is left: nothing is deleted, and SKIPUNINSTALL stays unset
+  // (product 1 never keeps the server for others).
+  wine::MsiexecResult removeSecond = Remove(second);
+  WineMachine left = ReadWineMachine();
+  ImageIsNoProgram();
+  vrinroad::Road& removal = Drive(ProductTwo(), Silent(vrinroad::RoadOptions::Removal()));
+  ExpectSameRoad(removeSecond, removal);
+  EXPECT_TRUE(Contains(OnWine(removeSecond), "VrinNTUnSetProducts ->")) << removeSecond.logPath;
+  EXPECT_FALSE(Contains(OnWine(removeSecond), "VrinNTDeleteLeftOvers ->")) << removeSecond.logPath;
+  EXPECT_EQ(wine::LoggedProperty(removeSecond.log, "SKIPUNINSTALL"), std::nullopt);
+  EXPECT_FALSE(removal.Session().HasProperty("SKIPUNINSTALL"));
+  EXPECT_EQ(WineDword(left.product, "Products"), std::optional<std::uint64_t>(1));
+  EXPECT_EQ(Comparable(WineValues(left.product, kProductKey)), SimulatedValues(kProductKey));
+  EXPECT_EQ(Comparable(WineValues(left.sharedDlls, kSharedDllsKey)), SimulatedValues(vrinroad::kSharedDllsKey));
+  const std::string serverFolder = "C:\\Program Files\\Lumicor Velmora\\Server";
+  EXPECT_EQ(WineNames(serverFolder), SimulatedNames(serverFolder));
+
+  wine::MsiexecResult removeFirst = Remove(first);
+  ExpectSameRoad(removeFirst, Drive(Package(), Silent(vrinroad::RoadOptions::Removal())));
+  EXPECT_TRUE(Contains(OnWine(removeFirst), "VrinNTDeleteLeftOvers ->")) << removeFirst.logPath;
+}
+
+TEST_F(WineRoadsTest, PackageWithoutTheConsoleInstallsAndRemovesTheServerAlone) {
+  vrinroad::PackageOptions serverOnly = Package();
+  serverOnly.withConsole = false;
+  wine::Package package = BuildRoadsPackage(serverOnly, kServerOnlyCode, "roads-server");
+
+  wine::MsiexecResult install = Install(package);
+  WineMachine installed = ReadWineMachine();
+  ExpectSameRoad(install, Drive(serverOnly, Silent(vrinroad::RoadOptions::FirstInstallation(false))));
+  EXPECT_FALSE(Contains(OnWine(install), "VrinGUIWriteGuiCode->")) << install.logPath;
+  EXPECT_EQ(Comparable(WineValues(installed.product, kProductKey)), SimulatedValues(kProductKey));
+
+  wine::MsiexecResult remove = Remove(package);
+  WineMachine removed = ReadWineMachine();
+  ExpectSameRoad(remove, Drive(serverOnly, Silent(vrinroad::RoadOptions::Removal())));
+  EXPECT_TRUE(Contains(OnWine(remove), "VrinNTDeleteShare ->")) << remove.logPath;
+  EXPECT_FALSE(removed.product.has_value());
+  EXPECT_EQ(WineIrpStackSize(removed.lanman), SimulatedIrpStackSize());
+}
+
+TEST_F(WineRoadsTest, UserInterfaceCreatesTheShareAndManualModeStartsTheServer) {
+  wine::Package package = BuildRoadsPackage(Package(), kProductOneCode, "roads-ui");
+
+  wine::MsiexecResult install = Install(package, {"STARTUPMODE=Manual"}, wine::Ui::kFull);
+  vrinroad::RoadOptions withUi = vrinroad::RoadOptions::FirstInstallation(true);
+  withUi.startupMode = "Manual";
+  // What Wine answers: no network server, no filter driver.
+  host::Faults::Instance().Fail("NetShareAdd", 50);
+  host::Faults::Instance().Fail("StartService", 1114, 1, vrinroad::kDriverName);
+  vrinroad::Road& road = Drive(Package(), withUi);
+  host::Faults::Instance().Clear();
+  ExpectSameRoad(install, road);
+  EXPECT_EQ(wine::LoggedProperty(install.log, "UILevel"), std::optional<std::string>("5"));
+  EXPECT_TRUE(Contains(OnWine(install), "VrinNTCreateShare ->")) << install.logPath;
+  EXPECT_TRUE(Contains(OnWine(install), "VrinNTStartVrin ->")) << install.logPath;
+  // The failed start leaves the start to the next boot, on both.
+  EXPECT_EQ(wine::LoggedProperty(install.log, "STARTUPMODE"), std::optional<std::string>("NeedReboot"));
+  EXPECT_EQ(road.Property("STARTUPMODE"), "NeedReboot");
+
+  wine::MsiexecResult remove = Remove(package);
+  ExpectSameRoad(remove, Drive(Package(), Silent(vrinroad::RoadOptions::Removal())));
 }
 
 }  // namespace

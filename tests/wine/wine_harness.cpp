@@ -489,9 +489,13 @@ Package BuildPackage(const PackageOptions& options) {
   }
 
   package.msi = package.workDir / (fs::path(options.templateName).stem().string() + ".msi");
-  ProcessResult wixl =
-      Capture({FindProgram("wixl"), "-a", "x64", "-o", package.msi.filename().string(), wxs.filename().string()},
-              package.workDir);
+  std::vector<std::string> wixlArgs = {FindProgram("wixl"), "-a", "x64"};
+  for (const auto& [name, value] : options.defines) {
+    wixlArgs.push_back("-D");
+    wixlArgs.push_back(name + "=" + value);
+  }
+  wixlArgs.insert(wixlArgs.end(), {"-o", package.msi.filename().string(), wxs.filename().string()});
+  ProcessResult wixl = Capture(wixlArgs, package.workDir);
   if (wixl.exitCode != 0 || !fs::exists(package.msi)) {
     throw std::runtime_error("wixl failed on " + wxs.string() + " (exit " + std::to_string(wixl.exitCode) + "):\n" +
                              wixl.output);
@@ -513,13 +517,13 @@ Package BuildPackage(const PackageOptions& options) {
 namespace {
 
 MsiexecResult RunMsiexec(const Package& package, const std::string& option, const std::string& logStem,
-                         const std::vector<std::string>& properties) {
+                         const std::vector<std::string>& properties, Ui ui = Ui::kNone) {
   fs::path logPath = package.workDir / (logStem + ".log");
   for (int n = 2; fs::exists(logPath); ++n) {
     logPath = package.workDir / (logStem + "-" + std::to_string(n) + ".log");
   }
-  std::vector<std::string> args = {"msiexec", option, ToWindowsPath(package.msi),
-                                   "/qn",     "/l*v", ToWindowsPath(logPath)};
+  std::vector<std::string> args = {
+      "msiexec", option, ToWindowsPath(package.msi), ui == Ui::kFull ? "/qf" : "/qn", "/l*v", ToWindowsPath(logPath)};
   args.insert(args.end(), properties.begin(), properties.end());
   RunResult run = RunWine(args, package.workDir);
   MsiexecResult result;
@@ -536,12 +540,66 @@ MsiexecResult RunMsiexec(const Package& package, const std::string& option, cons
 
 }  // namespace
 
-MsiexecResult Install(const Package& package, const std::vector<std::string>& properties) {
-  return RunMsiexec(package, "/i", "install", properties);
+MsiexecResult Install(const Package& package, const std::vector<std::string>& properties, Ui ui) {
+  return RunMsiexec(package, "/i", "install", properties, ui);
 }
 
 MsiexecResult Remove(const Package& package, const std::vector<std::string>& properties) {
   return RunMsiexec(package, "/x", "remove", properties);
+}
+
+std::optional<std::string> LoggedProperty(const std::string& log, const std::string& name) {
+  const std::string mark = "Property(S): " + name + " = ";
+  std::optional<std::string> value;
+  for (const std::string& line : SplitLines(log)) {
+    if (StartsWith(line, mark)) value = line.substr(mark.size());
+  }
+  return value;
+}
+
+RunResult RunBatch(const std::vector<std::string>& lines) {
+  fs::path file = ScratchFile("batch");
+  file.replace_extension(".bat");
+  std::string text = "@echo off\r\n";
+  for (const std::string& line : lines) text += line + "\r\n";
+  WriteBytes(file, text);
+  RunResult run = RunWine({"cmd", "/c", ToWindowsPath(file)});
+  fs::remove(file);
+  return run;
+}
+
+fs::path PrefixPath(const std::string& windowsPath) {
+  if (windowsPath.size() < 3 || (windowsPath[0] != 'C' && windowsPath[0] != 'c') ||
+      windowsPath.compare(1, 2, ":\\") != 0) {
+    throw std::runtime_error("not a C: path: " + windowsPath);
+  }
+  fs::path path = PrefixDir() / "drive_c";
+  std::stringstream parts(windowsPath.substr(3));
+  std::string part;
+  CaseInsensitiveLess less;
+  while (std::getline(parts, part, '\\')) {
+    if (part.empty()) continue;
+    fs::path next = path / part;
+    if (!fs::exists(next) && fs::is_directory(path)) {
+      for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
+        const std::string name = entry.path().filename().string();
+        if (!less(name, part) && !less(part, name)) {
+          next = entry.path();
+          break;
+        }
+      }
+    }
+    path = next;
+  }
+  return path;
+}
+
+void WritePrefixFiles(const std::vector<std::pair<std::string, std::string>>& files) {
+  for (const auto& [windowsPath, contents] : files) {
+    fs::path file = PrefixPath(windowsPath);
+    fs::create_directories(file.parent_path());
+    WriteBytes(file, contents);
+  }
 }
 
 std::vector<ActionRun> FindActionRuns(const std::string& log, const std::string& action) {
@@ -628,6 +686,47 @@ RegistryDump ParseRegFile(const std::string& text) {
     (*current)[name] = ParseRegData(data, unicode);
   }
   return dump;
+}
+
+std::vector<std::optional<RegistryDump>> ExportRegistry(const std::vector<std::string>& keys) {
+  std::vector<fs::path> files;
+  std::vector<std::string> lines;
+  for (const std::string& key : keys) {
+    files.push_back(ScratchFile("reg-export"));
+    files.back().replace_extension(".reg");
+    lines.push_back("reg export \"" + key + "\" \"" + ToWindowsPath(files.back()) + "\" /y >nul 2>nul");
+  }
+  RunBatch(lines);
+  // reg writes no file for a key that does not exist.
+  std::vector<std::optional<RegistryDump>> dumps;
+  for (const fs::path& file : files) {
+    if (!fs::exists(file)) {
+      dumps.emplace_back();
+      continue;
+    }
+    dumps.emplace_back(ParseRegFile(ReadTextFile(file)));
+    fs::remove(file);
+  }
+  return dumps;
+}
+
+void ImportRegistry(const std::string& regText) {
+  fs::path file = ScratchFile("reg-import");
+  file.replace_extension(".reg");
+  // UTF-16 with its mark, as regedit writes version 5 files: Wine's reg
+  // reads an 8-bit one as ANSI text and widens hex(2) and hex(7) data that
+  // is UTF-16 already a second time.
+  const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n" + regText;
+  std::string utf16 = "\xFF\xFE";
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) throw std::runtime_error("reg import takes ASCII text: " + regText);
+    utf16 += c;
+    utf16 += '\0';
+  }
+  WriteBytes(file, utf16);
+  RunResult run = RunWine({"reg", "import", ToWindowsPath(file)});
+  fs::remove(file);
+  if (run.exitCode != 0) throw std::runtime_error("reg import failed:\n" + run.output + "\n" + regText);
 }
 
 std::optional<RegistryDump> ExportRegistry(const std::string& key) {

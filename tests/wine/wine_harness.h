@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wine {
@@ -67,6 +68,7 @@ struct PackageOptions {
   std::map<std::string, std::string> placeholders;  // NAME -> text for each "@NAME@"
   std::map<std::string, std::string> files;         // extra files written next to the .wxs: name -> contents
   std::vector<std::string> sql;                     // msibuild -q queries run on the built package, in order
+  std::map<std::string, std::string> defines;       // wixl -D NAME=value, for the template's <?if?> and $(var.NAME)
 };
 
 struct Package {
@@ -88,11 +90,33 @@ struct MsiexecResult {
   double seconds = 0;
 };
 
-// `msiexec /i|/x package /qn /l*v log [PROPERTY=value...]`. The log goes to
-// the package's work folder as install.log, install-2.log, ... (remove.log
+// The user interface msiexec is asked for: /qn (UILevel 2) or /qf (UILevel
+// 5). Wine runs /qf without a display as long as the package's user
+// interface sequence shows no dialog (wixl's has none). UILevel itself
+// cannot be set on the command line: Wine keeps the level of the option.
+enum class Ui { kNone, kFull };
+
+// `msiexec /i|/x package /qn|/qf /l*v log [PROPERTY=value...]`. The log goes
+// to the package's work folder as install.log, install-2.log, ... (remove.log
 // for removals), so that no earlier log is overwritten.
-MsiexecResult Install(const Package& package, const std::vector<std::string>& properties = {});
+MsiexecResult Install(const Package& package, const std::vector<std::string>& properties = {}, Ui ui = Ui::kNone);
 MsiexecResult Remove(const Package& package, const std::vector<std::string>& properties = {});
+
+// The value of a property in the property list that ends a verbose log
+// ("Property(S): NAME = value"); nullopt when the log does not list it.
+std::optional<std::string> LoggedProperty(const std::string& log, const std::string& name);
+
+// Runs the lines as one batch file under Wine's cmd: several reg and sc
+// commands for the price of one wine start.
+RunResult RunBatch(const std::vector<std::string>& lines);
+
+// The file or folder of the prefix that a "C:\..." path names. Existing
+// folders are matched without regard to case, as Windows does, so that
+// "C:\WINDOWS" is the prefix's "windows"; missing parts keep their case.
+fs::path PrefixPath(const std::string& windowsPath);
+
+// Writes files into the prefix ("C:\..." path -> contents), creating folders.
+void WritePrefixFiles(const std::vector<std::pair<std::string, std::string>>& files);
 
 // One run of an action in a verbose log: the lines between its
 // "Action start hh:mm:ss: Name." and "Action ended hh:mm:ss: Name. Return
@@ -129,5 +153,11 @@ RegistryDump ParseRegFile(const std::string& text);
 // `wine64 reg export KEY file /y` of the key and its subkeys; nullopt when
 // reg fails, which is what it does for a key that does not exist.
 std::optional<RegistryDump> ExportRegistry(const std::string& key);
+// The same for several keys in one wine start.
+std::vector<std::optional<RegistryDump>> ExportRegistry(const std::vector<std::string>& keys);
+
+// `reg import` of .reg text given without its "Windows Registry Editor
+// Version 5.00" header.
+void ImportRegistry(const std::string& regText);
 
 }  // namespace wine
