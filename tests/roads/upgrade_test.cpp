@@ -12,84 +12,10 @@
 namespace vrinroad {
 namespace {
 
-const char kOldServer[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Server";
-const char kOldConsole[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Console";
-const char kOldServerImage[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Server\\skdnt.exe";
-const char kOldConsoleImage[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Console\\skdwin.exe";
 const char kTarrowKey[] = "HKEY_LOCAL_MACHINE\\Software\\Tarrow ATG\\Skelda\\CurrentVersion";
 const std::string kDriverKey = std::string(host::kServicesKey) + "\\SKDDriver";
 
 std::string Programs() { return host::ShellFolders::Instance().CommonPrograms(); }
-
-// A machine of the previous generation: server 6.61 with its driver and
-// service, console 8.2 recorded in skdwin.ini, the 6.61 Start-menu entries,
-// and the oldest generation's settings still waiting to be migrated.
-void SeedPreviousGeneration() {
-  const std::string driverImage = ExpandSz("System32\\drivers\\skdnt.sys");
-  Seed(
-      "[HKEY_LOCAL_MACHINE\\Software\\Orvannic\\OV VRIN\\CurrentVersion]\r\n"
-      "\"ServicePath\"=\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\\\\skdnt.exe\"\r\n"
-      "\"ConfigurationPath\"=\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\"\r\n"
-      "\"GuiPath\"=\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Console\"\r\n"
-      "\"Products\"=dword:00000001\r\n"
-      "\"ProdSubType\"=dword:00000005\r\n"
-      "\"MajorVersion\"=dword:00000006\r\n"
-      "\"MinorVersion\"=dword:0000003d\r\n"
-      "\"DriverPath\"=\"C:\\\\WINDOWS\\\\system32\\\\drivers\\\\skdnt.sys\"\r\n"
-      "\"InstallTime\"=\"2001-05-14 10:12\"\r\n"
-      "\"Organization\"=\"Brennholm Ltd\"\r\n"
-      "\"User\"=\"operator\"\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Tarrow ATG\\Skelda\\CurrentVersion]\r\n"
-      "\"User\"=\"operator\"\r\n"
-      "\"LogLevel\"=dword:00000003\r\n"
-      "\"Version\"=\"4.1\"\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls]\r\n"
-      "\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\\\\skdnt.exe\"=dword:00000001\r\n"
-      "\"C:\\\\WINDOWS\\\\system32\\\\drivers\\\\skdnt.sys\"=dword:00000001\r\n"
-      "\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Console\\\\skdwin.exe\"=dword:00000001\r\n"
-      "\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Console\\\\skdwin.dll\"=dword:00000001\r\n"
-      "\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Console\\\\skdwin.hlp\"=dword:00000001\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Parameters]\r\n"
-      "\"IRPstackSize\"=dword:00000010\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\SKDDriver]\r\n"
-      "\"Type\"=dword:00000002\r\n"
-      "\"Start\"=dword:00000001\r\n"
-      "\"ErrorControl\"=dword:00000001\r\n"
-      "\"ImagePath\"=" +
-      driverImage +
-      "\r\n"
-      "\"DisplayName\"=\"OV VRIN Driver\"\r\n"
-      "\"Group\"=\"Filter\"\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Skelda]\r\n"
-      "\"Type\"=dword:00000010\r\n"
-      "\"Start\"=dword:00000002\r\n"
-      "\"ErrorControl\"=dword:00000001\r\n"
-      "\"ImagePath\"=" +
-      ExpandSz(kOldServerImage) +
-      "\r\n"
-      "\"DisplayName\"=\"OV VRIN Server\"\r\n"
-      "\"ObjectName\"=\"LocalSystem\"\r\n");
-  host::FileSystem& files = host::Files();
-  files.AddFile(kOldServerImage, vrintest::VersionedDll({6, 61, 0, 300}));
-  for (const char* name : {"skdnt60.cli", "skdnt.sys", "skdnt351.sys", "skdnt64.cli", "skdnt.cfg"}) {
-    files.AddFile(std::string(kOldServer) + "\\" + name, "old");
-  }
-  files.AddFile(kDriverFile, "old driver");
-  files.AddFile(kOldConsoleImage, vrintest::VersionedDll({8, 2, 0, 140}));
-  for (const char* name : {"skdwin.dll", "skdwin.hlp", "tslogclt.nlm", "skd.cfg", "skdupdat.exe", "skdnt.cfg",
-                           "Engalpha\\alpha.dat", "Engi86\\i86.dat"}) {
-    files.AddFile(std::string(kOldConsole) + "\\" + name, "old");
-  }
-  files.AddFile("C:\\WINDOWS\\skdwin.ini", "[SKDInformation]\r\nDir=C:\\Program Files\\Orvannic\\OV VRIN\\Console\r\n");
-  files.AddFile(Programs() + "\\Velmora.lnk", "link");
-  files.AddFile(Programs() + "\\Velmora\\Velmora Console.lnk", "link");
-  host::Shares::Instance().Seed(host::ShareRecord::Disk(kShareName, kOldServer, "OV VRIN"));
-}
 
 class UpgradeTest : public RoadTest {};
 
@@ -181,47 +107,9 @@ TEST_F(UpgradeTest, UpgradedMachineIsRemovedCompletelyLater) {
 }
 
 TEST_F(UpgradeTest, NineServerOfAnotherProductIsJoinedWithoutCleanUp) {
-  const char kServer[] = "C:\\Program Files\\Velmora\\Server\\";
-  const char kConsole[] = "C:\\Program Files\\Velmora\\Console\\";
-  // Product 3 installed server and console 9.0.10.
-  Seed(
-      "[HKEY_LOCAL_MACHINE\\Software\\Orvannic\\Lumicor Velmora\\CurrentVersion]\r\n"
-      "\"ServicePath\"=\"C:\\\\Program Files\\\\Velmora\\\\Server\\\\Skdnt.exe\"\r\n"
-      "\"ConfigurationPath\"=\"C:\\\\Program Files\\\\Velmora\\\\Server\\\\\"\r\n"
-      "\"GuiPath\"=\"C:\\\\Program Files\\\\Velmora\\\\Console\\\\\"\r\n"
-      "\"ProdSubType\"=dword:00000003\r\n"
-      "\"Products\"=dword:00000004\r\n"
-      "\"BuildNumber\"=dword:0000000a\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls]\r\n"
-      "\"C:\\\\Program Files\\\\Velmora\\\\Server\\\\Skdnt.exe\"=dword:00000001\r\n"
-      "\"C:\\\\WINDOWS\\\\system32\\\\drivers\\\\skdnt.sys\"=dword:00000001\r\n"
-      "\"C:\\\\Program Files\\\\Velmora\\\\Console\\\\Skdwin.exe\"=dword:00000001\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Parameters]\r\n"
-      "\"IRPstackSize\"=dword:00000010\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\SKDDriver]\r\n"
-      "\"Type\"=dword:00000002\r\n"
-      "\"Start\"=dword:00000002\r\n"
-      "\"ErrorControl\"=dword:00000001\r\n"
-      "\"ImagePath\"=" +
-      ExpandSz("%SystemRoot%\\system32\\drivers\\skdnt.sys") +
-      "\r\n"
-      "\"DisplayName\"=\"OV Velmora Driver\"\r\n"
-      "\"Group\"=\"Filter\"\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Skelda]\r\n"
-      "\"Type\"=dword:00000010\r\n"
-      "\"Start\"=dword:00000002\r\n"
-      "\"ErrorControl\"=dword:00000001\r\n"
-      "\"ImagePath\"=" +
-      ExpandSz("\"C:\\Program Files\\Velmora\\Server\\Skdnt.exe\"") + "\r\n");
-  host::Files().AddFile(std::string(kServer) + "Skdnt.exe", vrintest::VersionedDll({9, 0, 10, 0}));
-  host::Files().AddFile(std::string(kServer) + "skdnt.cfg", "[General]\r\n");
-  host::Files().AddFile(kDriverFile, vrintest::VersionedDll({9, 0, 10, 0}));
-  host::Files().AddFile(std::string(kConsole) + "Skdwin.exe", vrintest::VersionedDll({9, 0, 10, 0}));
-  host::Shares::Instance().Seed(host::ShareRecord::Disk(kShareName, "C:\\Program Files\\Velmora\\Server"));
+  const char* kServer = kNineServer;
+  const char* kConsole = kNineConsole;
+  SeedNineServerOfProductThree();
   const std::string before = host::LocalRegistry().Export(std::string(host::kServicesKey) + "\\SKDDriver");
 
   Road& road = Drive({}, RoadOptions::FirstInstallation());
@@ -250,27 +138,7 @@ TEST_F(UpgradeTest, NineServerOfAnotherProductIsJoinedWithoutCleanUp) {
 }
 
 TEST_F(UpgradeTest, EightServerOfProductOneIsCountedDownOnceForAnotherProduct) {
-  // Server 8.1 of the previous generation, installed by product 1 only.
-  Seed(
-      "[HKEY_LOCAL_MACHINE\\Software\\Orvannic\\OV VRIN\\CurrentVersion]\r\n"
-      "\"ServicePath\"=\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\\\\skdnt.exe\"\r\n"
-      "\"ConfigurationPath\"=\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\"\r\n"
-      "\"Products\"=dword:00000001\r\n"
-      "\"DriverPath\"=\"C:\\\\WINDOWS\\\\system32\\\\drivers\\\\skdnt.sys\"\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls]\r\n"
-      "\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\\\\skdnt.exe\"=dword:00000001\r\n"
-      "\"C:\\\\WINDOWS\\\\system32\\\\drivers\\\\skdnt.sys\"=dword:00000001\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Skelda]\r\n"
-      "\"Type\"=dword:00000010\r\n"
-      "\"Start\"=dword:00000002\r\n"
-      "\"ErrorControl\"=dword:00000001\r\n"
-      "\"ImagePath\"=" +
-      ExpandSz(kOldServerImage) + "\r\n");
-  host::Files().AddFile(kOldServerImage, vrintest::VersionedDll({8, 1, 0, 77}));
-  host::Files().AddFile(std::string(kOldServer) + "\\skdnt60.cli", "old");
-  host::Files().AddFile(kDriverFile, "old driver");
+  SeedEightServerOfProductOne();
   PackageOptions package;
   package.products = "2";
   package.withConsole = false;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "host/clock.h"
+#include "host/faults.h"
 #include "host/filesystem.h"
 #include "host/message_table.h"
 #include "host/registry.h"
@@ -246,6 +247,8 @@ Road::~Road() {
 void Road::Start() {
   // Windows Installer loads the library for the custom actions.
   DllMain(host::LibraryModule(), DLL_PROCESS_ATTACH, nullptr);
+  // What the installer does itself is none of the library's calls.
+  host::Faults::Pause pause;
   msi_ = host::Package::FromSql(PackageSql(package_));
   session_ = host::Session::Open(msi_);
   host::Session& session = *session_;
@@ -340,6 +343,7 @@ UINT Road::Run() {
       break;
     }
     if (point == Point::kBeforeInstallExecute) {
+      host::Faults::Pause pause;
       ApplyStandardActions();
       if (executeHook_) executeHook_(*session_);
     }

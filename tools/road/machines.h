@@ -1,0 +1,38 @@
+// The machines the bundled roads start from: what earlier product
+// generations, other products and a running server leave on the simulated
+// machine. Shared by the road tests and the fault sweep, which replays the
+// same roads.
+#pragma once
+
+#include <string>
+
+namespace vrinroad {
+
+// Where the previous generation (server 6.x or 8.x, console 8.x) lives.
+inline constexpr const char kOldServer[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Server";
+inline constexpr const char kOldConsole[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Console";
+inline constexpr const char kOldServerImage[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Server\\skdnt.exe";
+inline constexpr const char kOldConsoleImage[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Console\\skdwin.exe";
+// Where product 3 installed its 9.x server and console.
+inline constexpr const char kNineServer[] = "C:\\Program Files\\Velmora\\Server\\";
+inline constexpr const char kNineConsole[] = "C:\\Program Files\\Velmora\\Console\\";
+
+// regedit's hex(2) form of an expandable string.
+std::string ExpandSz(const std::string& text);
+// Seeds the registry (and so the services) from .reg text without its header.
+void Seed(const std::string& regText);
+
+// Server 6.61 with its driver and service, console 8.2 recorded in
+// skdwin.ini, the 6.61 Start-menu entries, and the oldest generation's
+// settings still waiting to be migrated.
+void SeedPreviousGeneration();
+// Server and console 9.0.10 installed by product 3, with its share.
+void SeedNineServerOfProductThree();
+// Server 8.1 of the previous generation, installed by product 1 only.
+void SeedEightServerOfProductOne();
+// A product key that stores sub-type 5.
+void SeedStoredSubType();
+// What a running server leaves in its folder, and a profile of the console.
+void SeedRunTimeFiles();
+
+}  // namespace vrinroad
