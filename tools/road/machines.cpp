@@ -19,6 +19,17 @@ std::string Programs() { return host::ShellFolders::Instance().CommonPrograms();
 
 }  // namespace
 
+PackageOptions OtherProduct(const std::string& number, const std::string& installDir, bool withConsole) {
+  PackageOptions package;
+  package.products = number;
+  package.installDir = installDir;
+  package.withConsole = withConsole;
+  package.productSubType = "7";
+  return package;
+}
+
+PackageOptions ProductTwo() { return OtherProduct("2", "C:\\Program Files\\Tessaro\\Agent\\"); }
+
 std::string ExpandSz(const std::string& text) {
   std::string hex = "hex(2):";
   for (size_t i = 0; i <= text.size(); ++i) {

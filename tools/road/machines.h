@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "tools/road/road.h"
+
 namespace vrinroad {
 
 // Where the previous generation (server 6.x or 8.x, console 8.x) lives.
@@ -16,6 +18,11 @@ inline constexpr const char kOldConsoleImage[] = "C:\\Program Files\\Orvannic\\O
 // Where product 3 installed its 9.x server and console.
 inline constexpr const char kNineServer[] = "C:\\Program Files\\Velmora\\Server\\";
 inline constexpr const char kNineConsole[] = "C:\\Program Files\\Velmora\\Console\\";
+
+// Another product's package: its number and folder, sub-type 7.
+PackageOptions OtherProduct(const std::string& number, const std::string& installDir, bool withConsole = true);
+// Product 2 with both modules.
+PackageOptions ProductTwo();
 
 // regedit's hex(2) form of an expandable string.
 std::string ExpandSz(const std::string& text);
