@@ -577,6 +577,14 @@ void FaultSweep::SweepQuietly(const SweepScenario& scenario) {
   }
 }
 
+std::vector<std::string> FaultSweep::ReplayLog(const SweepScenario& scenario, const FailedCall& call) {
+  std::vector<std::string> lines;
+  for (const RoadRecord& road : Play(scenario, call.function.empty() ? nullptr : &call).roads) {
+    lines.insert(lines.end(), road.log.begin(), road.log.end());
+  }
+  return lines;
+}
+
 std::string SweepReport::Text() const {
   std::string text = "fault sweep: " + std::to_string(roads) + " roads, " + std::to_string(callsCounted) +
                      " calls counted, " + std::to_string(callsFailed) + " calls failed, " +

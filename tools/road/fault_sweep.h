@@ -103,6 +103,8 @@ class FaultSweep {
   void OnScenario(std::function<void(const std::string&)> progress) { progress_ = std::move(progress); }
 
   void Sweep(const SweepScenario& scenario);
+  // One replay, for a closer look: the log lines of its roads.
+  std::vector<std::string> ReplayLog(const SweepScenario& scenario, const FailedCall& call);
   const SweepReport& Report() const { return report_; }
 
  private:

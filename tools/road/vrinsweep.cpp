@@ -1,7 +1,9 @@
 // vrinsweep: the fault sweep over the bundled roads, with its report.
 //   vrinsweep [--sample N] [ROAD...]
+//   vrinsweep --replay ROAD FUNCTION NTH
 // --sample N fails each function's first and last call and every Nth one
 // between instead of every call; ROAD names roads by a part of their name.
+// --replay prints the log of one road with one call failing.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,16 @@
 #include "tools/road/road_scenarios.h"
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--replay") {
+    for (const vrinroad::SweepScenario& scenario : vrinroad::BundledRoads()) {
+      if (scenario.name.find(argv[2]) == std::string::npos) continue;
+      vrinroad::FailedCall call{argv[3], std::atoi(argv[4]), "", vrinroad::PlausibleError(argv[3])};
+      vrinroad::FaultSweep sweep;
+      for (const std::string& line : sweep.ReplayLog(scenario, call)) std::printf("%s\n", line.c_str());
+      return 0;
+    }
+    return 2;
+  }
   int sample = 0;
   std::vector<std::string> wanted;
   for (int i = 1; i < argc; ++i) {
