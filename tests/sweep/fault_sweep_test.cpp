@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <set>
 #include <stdexcept>
 
 #include "host/registry.h"
@@ -106,10 +107,19 @@ TEST_F(FaultSweepTest, FailureReportedTwiceIsFound) {
             std::string(kReportedOnce) + ": 2 reports of CarelessAction : RegCreateKeyEx (5) in no action");
 }
 
+// The main roads fail every call; the others each function's first and last
+// call and every tenth, which keeps the sweep within a few minutes on two
+// cores (vrinsweep fails every call of every road).
 TEST_F(FaultSweepTest, BundledRoadsHoldEveryInvariantWhateverCallFails) {
+  const std::set<std::string> kMainRoads = {"first installation with user interface",
+                                            "upgrade of the previous generation",
+                                            "removal of the last server and console"};
   KeepMachinesInMemory();
   FaultSweep sweep;
-  for (const SweepScenario& scenario : BundledRoads()) sweep.Sweep(scenario);
+  for (SweepScenario& scenario : BundledRoads()) {
+    if (kMainRoads.count(scenario.name) == 0) scenario.sampleEvery = 10;
+    sweep.Sweep(scenario);
+  }
   const SweepReport& report = sweep.Report();
   std::cerr << report.Text();
   EXPECT_GT(report.callsFailed, 0);
