@@ -91,6 +91,8 @@ inline constexpr const char kReportedOnce[] = "every raised failure reported exa
 inline constexpr const char kNothingHeld[] = "no handle or memory left behind";
 inline constexpr const char kNothingLost[] = "no data lost";
 
+// One sweep at a time: it observes every throw, log line and deletion of the
+// process while it lives.
 class FaultSweep {
  public:
   FaultSweep();
