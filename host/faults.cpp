@@ -19,10 +19,13 @@ void Faults::Fail(const std::string& function, uint32_t error, int nth, const st
 void Faults::Clear() {
   rules_.clear();
   calls_.clear();
+  sequence_.clear();
 }
 
 std::optional<uint32_t> Faults::Check(const char* function, const char* key) {
+  if (paused_ > 0) return std::nullopt;
   ++calls_[function];
+  sequence_.emplace_back(function, key != nullptr ? key : "");
   for (Rule& rule : rules_) {
     if (rule.function != function) continue;
     if (!rule.key.empty() && (key == nullptr || strcasecmp(rule.key.c_str(), key) != 0)) continue;

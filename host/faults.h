@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace host {
@@ -27,6 +28,18 @@ class Faults {
   // Calls seen since the last Clear, by function name.
   const std::map<std::string, int>& CallCounts() const { return calls_; }
   int TotalCalls() const;
+  // Every call seen since the last Clear, in order: function and key.
+  const std::vector<std::pair<std::string, std::string>>& CallSequence() const { return sequence_; }
+
+  // While a Pause lives, calls are neither counted nor failed: the work a
+  // test driver does on the library's behalf stays out of a sweep.
+  class Pause {
+   public:
+    Pause() { ++Instance().paused_; }
+    ~Pause() { --Instance().paused_; }
+    Pause(const Pause&) = delete;
+    Pause& operator=(const Pause&) = delete;
+  };
 
  private:
   struct Rule {
@@ -38,6 +51,8 @@ class Faults {
   };
   std::vector<Rule> rules_;
   std::map<std::string, int> calls_;
+  std::vector<std::pair<std::string, std::string>> sequence_;
+  int paused_ = 0;
 };
 
 // Name of the allocation path in fault rules: the library's new (std::nothrow).

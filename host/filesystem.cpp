@@ -260,8 +260,10 @@ FileSystem::~FileSystem() {
 }
 
 void FileSystem::MakeRoot() {
-  char pattern[] = "/tmp/vrinfs-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot create the machine's file system");
+  // In the temporary folder the environment names, as mkdtemp's callers do.
+  const char* folder = std::getenv("TMPDIR");
+  std::string pattern = std::string(folder != nullptr && folder[0] != '\0' ? folder : "/tmp") + "/vrinfs-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create the machine's file system");
   root_ = pattern;
   std::filesystem::create_directories(root_ + "/C/WINDOWS/system32");
 }

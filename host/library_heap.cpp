@@ -48,11 +48,17 @@ Blocks& LiveBlocks() {
   return *blocks;
 }
 
+void (*g_releaseObserver)(void*) = nullptr;
+
 void Forget(void* block) {
   if (block == nullptr) return;
   Blocks& blocks = LiveBlocks();
-  std::lock_guard<std::mutex> lock(blocks.mutex);
-  blocks.live.erase(block);
+  size_t erased = 0;
+  {
+    std::lock_guard<std::mutex> lock(blocks.mutex);
+    erased = blocks.live.erase(block);
+  }
+  if (erased != 0 && g_releaseObserver != nullptr) g_releaseObserver(block);
 }
 
 }  // namespace
@@ -63,6 +69,8 @@ void NoteLibraryAllocation(void* block) {
   std::lock_guard<std::mutex> lock(blocks.mutex);
   blocks.live.insert(block);
 }
+
+void SetLibraryReleaseObserver(void (*observer)(void*)) { g_releaseObserver = observer; }
 
 size_t LibraryAllocationCount() {
   Blocks& blocks = LiveBlocks();

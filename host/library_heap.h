@@ -11,5 +11,8 @@ namespace host {
 void NoteLibraryAllocation(void* block);
 // Blocks of the library that have not been deleted yet.
 size_t LibraryAllocationCount();
+// Called with each block of the library as it is deleted (null: none); it
+// must not allocate or delete.
+void SetLibraryReleaseObserver(void (*observer)(void* block));
 
 }  // namespace host

@@ -111,7 +111,12 @@ class Session : public HandleObject {
   bool Deferred() const { return deferred_; }
   const std::shared_ptr<DatabaseConnection>& Database() const { return database_; }
 
-  void AppendLog(INSTALLMESSAGE type, const std::string& text) { log_.push_back(LogEntry{type, text}); }
+  void AppendLog(INSTALLMESSAGE type, const std::string& text) {
+    log_.push_back(LogEntry{type, text});
+    if (logObserver_ != nullptr) logObserver_(log_.back());
+  }
+  // Called with every entry any session appends to its log (null: none).
+  static void SetLogObserver(void (*observer)(const LogEntry& entry)) { logObserver_ = observer; }
   const std::vector<LogEntry>& Log() const { return log_; }
   // The texts of the INFO messages, in order.
   std::vector<std::string> InfoLines() const;
@@ -156,6 +161,7 @@ class Session : public HandleObject {
   std::set<int> modes_;
   bool deferred_ = false;
   std::vector<LogEntry> log_;
+  static inline void (*logObserver_)(const LogEntry&) = nullptr;
 };
 
 // Process-wide installer state of the simulated machine.

@@ -31,22 +31,36 @@ struct SharedCount {
 struct CountContexts {
   const char* szName;           // the routine or action that reports
   const char* szGetRegString;   // "<name> : InstallGetRegString"
+  const char* szGetRegValue;    // "<name> : InstallGetRegValue"
   const char* szSetRegValue;    // "<name> : InstallSetRegValue"
   const char* szSetRegString;   // "<name> : InstallSetRegString"
   const char* szWindowsFolder;  // "<name> : GetWindowsDirectory", or null
 };
 
-static const CountContexts kNTRead = {"NTReadRefCounter", "NTReadRefCounter : InstallGetRegString", nullptr, nullptr,
+static const CountContexts kNTRead = {"NTReadRefCounter",
+                                      "NTReadRefCounter : InstallGetRegString",
+                                      "NTReadRefCounter : InstallGetRegValue",
+                                      nullptr,
+                                      nullptr,
                                       nullptr};
-static const CountContexts kGUIRead = {"GUIReadRefCounter", "GUIReadRefCounter : InstallGetRegString", nullptr, nullptr,
+static const CountContexts kGUIRead = {"GUIReadRefCounter",
+                                       "GUIReadRefCounter : InstallGetRegString",
+                                       "GUIReadRefCounter : InstallGetRegValue",
+                                       nullptr,
+                                       nullptr,
                                        nullptr};
-static const CountContexts kNTDecrement = {
-    "VrinNTDecrementRefCounter", "VrinNTDecrementRefCounter : InstallGetRegString",
-    "VrinNTDecrementRefCounter : InstallSetRegValue", "VrinNTDecrementRefCounter : InstallSetRegString",
-    "VrinNTDecrementRefCounter : GetWindowsDirectory"};
-static const CountContexts kGUIDecrement = {
-    "VrinGUIDecrementRefCounter", "VrinGUIDecrementRefCounter : InstallGetRegString",
-    "VrinGUIDecrementRefCounter : InstallSetRegValue", "VrinGUIDecrementRefCounter : InstallSetRegString", nullptr};
+static const CountContexts kNTDecrement = {"VrinNTDecrementRefCounter",
+                                           "VrinNTDecrementRefCounter : InstallGetRegString",
+                                           "VrinNTDecrementRefCounter : InstallGetRegValue",
+                                           "VrinNTDecrementRefCounter : InstallSetRegValue",
+                                           "VrinNTDecrementRefCounter : InstallSetRegString",
+                                           "VrinNTDecrementRefCounter : GetWindowsDirectory"};
+static const CountContexts kGUIDecrement = {"VrinGUIDecrementRefCounter",
+                                            "VrinGUIDecrementRefCounter : InstallGetRegString",
+                                            "VrinGUIDecrementRefCounter : InstallGetRegValue",
+                                            "VrinGUIDecrementRefCounter : InstallSetRegValue",
+                                            "VrinGUIDecrementRefCounter : InstallSetRegString",
+                                            nullptr};
 
 static const ActionInfo kNTReadAction = {"VrinNTReadRefCounter", 0, nullptr, ERROR_SUCCESS, kTraceAction};
 static const ActionInfo kGUIReadAction = {"VrinGUIReadRefCounter", 0, nullptr, ERROR_SUCCESS, kTraceAction};
@@ -55,29 +69,64 @@ static const ActionInfo kGUIDecrementAction = {"VrinGUIDecrementRefCounter", 0, 
 
 static bool IsEmpty(const char* szText) { return szText == nullptr || szText[0] == '\0'; }
 
-// The stored type and size of a value, without trace; false when the key or
-// the value cannot be read.
-static bool QueryStoredValue(const char* szSubKey, const char* szValueName, DWORD* pdwType, DWORD* pcbData) {
+// The stored type and size of a value, without trace: ERROR_SUCCESS,
+// ERROR_FILE_NOT_FOUND for a missing key or value, or the error that refused
+// the read.
+static LONG QueryStoredValue(const char* szSubKey, const char* szValueName, DWORD* pdwType, DWORD* pcbData) {
   HKEY hKey = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, szSubKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
-    return false;
+  LONG lResult = RegOpenKeyEx(HKEY_LOCAL_MACHINE, szSubKey, 0, KEY_READ, &hKey);
+  if (lResult != ERROR_SUCCESS) {
+    return lResult;
   }
-  LONG lResult = RegQueryValueEx(hKey, szValueName, nullptr, pdwType, nullptr, pcbData);
+  lResult = RegQueryValueEx(hKey, szValueName, nullptr, pdwType, nullptr, pcbData);
   RegCloseKey(hKey);
-  return lResult == ERROR_SUCCESS;
+  return lResult;
 }
 
-// InstallGetRegString, except that a stored value it could not copy for lack
-// of memory raises instead of passing for a missing one: a count or a folder
-// that silently went missing would mean "no other user" to the callers.
+static bool IsRefused(LONG lResult) { return lResult != ERROR_SUCCESS && lResult != ERROR_FILE_NOT_FOUND; }
+
+// InstallGetRegString, except that a stored value it did not copy raises
+// instead of passing for a missing one: a count or a folder that silently
+// went missing would mean "no other user" to the callers. A read the
+// registry refuses raises its error, a value that could not be copied for
+// lack of memory raises ERROR_OUTOFMEMORY, and stored text that came back
+// empty raises ERROR_INVALID_DATA.
 static char* ReadRegText(MSIHANDLE hInstall, const char* szSubKey, const char* szValueName, const char* szContext) {
   char* szText = InstallGetRegString(hInstall, szSubKey, szValueName);
+  if (!IsEmpty(szText)) {
+    return szText;
+  }
   DWORD dwType = REG_NONE;
   DWORD cbData = 0;
-  if (szText == nullptr && QueryStoredValue(szSubKey, szValueName, &dwType, &cbData) && cbData > 0) {
-    InstallRaise(szContext, ERROR_OUTOFMEMORY);
+  LONG lResult = QueryStoredValue(szSubKey, szValueName, &dwType, &cbData);
+  DWORD dwError = ERROR_SUCCESS;
+  if (IsRefused(lResult)) {
+    dwError = static_cast<DWORD>(lResult);
+  } else if (lResult == ERROR_SUCCESS && szText == nullptr && cbData > 0) {
+    dwError = ERROR_OUTOFMEMORY;
+  } else if (lResult == ERROR_SUCCESS && (dwType == REG_SZ || dwType == REG_EXPAND_SZ) && cbData > 1) {
+    // More than a terminating NUL is stored: the copy was not filled.
+    dwError = ERROR_INVALID_DATA;
+  }
+  if (dwError != ERROR_SUCCESS) {
+    InstallFreeString(szText);
+    InstallRaise(szContext, dwError);
   }
   return szText;
+}
+
+// The stored count as a plain read gives it, without trace: what a count of
+// 0 is checked against.
+static LONG ReadStoredCount(const char* szFile, DWORD* pdwCount) {
+  HKEY hKey = nullptr;
+  LONG lResult = RegOpenKeyEx(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_READ, &hKey);
+  if (lResult != ERROR_SUCCESS) {
+    return lResult;
+  }
+  DWORD cbCount = sizeof(*pdwCount);
+  lResult = RegQueryValueEx(hKey, szFile, nullptr, nullptr, reinterpret_cast<LPBYTE>(pdwCount), &cbCount);
+  RegCloseKey(hKey);
+  return lResult;
 }
 
 // Decimal digits only ("01" is 1, "" is 0), at most kMaxCount.
@@ -104,9 +153,23 @@ static SharedCount ReadSharedCount(MSIHANDLE hInstall, const char* szFile, const
   SharedCount count = {0, kCountDword};
   DWORD dwType = REG_NONE;
   DWORD cbData = 0;
-  bool bStored = QueryStoredValue(kSharedDllsKey, szFile, &dwType, &cbData);
+  LONG lStored = QueryStoredValue(kSharedDllsKey, szFile, &dwType, &cbData);
+  if (IsRefused(lStored)) {
+    // A count that cannot be read is no missing count.
+    InstallRaise(contexts.szGetRegValue, static_cast<DWORD>(lStored));
+  }
+  bool bStored = lStored == ERROR_SUCCESS;
   if (!bStored || (dwType == REG_DWORD && cbData == sizeof(DWORD))) {
     DWORD dwCount = InstallGetRegValue(hInstall, kSharedDllsKey, szFile, 0);
+    if (bStored && dwCount == 0) {
+      // 0 is also what a refused read gives: the stored count must agree.
+      DWORD dwStored = 0;
+      LONG lResult = ReadStoredCount(szFile, &dwStored);
+      if (lResult != ERROR_SUCCESS || dwStored != 0) {
+        InstallRaise(contexts.szGetRegValue,
+                     lResult != ERROR_SUCCESS ? static_cast<DWORD>(lResult) : ERROR_INVALID_DATA);
+      }
+    }
     if (dwCount <= kMaxCount) {
       count.dwCount = dwCount;
       return count;
@@ -129,7 +192,14 @@ static SharedCount ReadSharedCount(MSIHANDLE hInstall, const char* szFile, const
 // as it is; a count of 1 becomes a stored 0. A refused write is reported and
 // the caller goes on with its next file.
 static void LowerSharedCount(MSIHANDLE hInstall, const char* szFile, const CountContexts& contexts) {
-  SharedCount count = ReadSharedCount(hInstall, szFile, contexts);
+  SharedCount count = {0, kCountDword};
+  try {
+    count = ReadSharedCount(hInstall, szFile, contexts);
+  } catch (CInstallException* pException) {
+    // A count that cannot be read is not lowered; the next file is tried.
+    InstallEndFailure(hInstall, contexts.szName, pException, true);
+    return;
+  }
   if (count.dwCount == 0) {
     return;
   }

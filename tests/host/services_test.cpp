@@ -326,6 +326,21 @@ TEST_F(ServicesTest, FaultsFollowTheServiceName) {
   CloseServiceHandle(hService);
 }
 
+TEST_F(ServicesTest, PausedFaultsNeitherCountNorFailCalls) {
+  AddDriver();
+  host::Faults::Instance().Clear();
+  host::Faults::Instance().Fail("OpenService", ERROR_ACCESS_DENIED);
+  {
+    host::Faults::Pause pause;
+    SC_HANDLE hPaused = Open("SKDDriver");
+    EXPECT_NE(hPaused, nullptr);
+    CloseServiceHandle(hPaused);
+  }
+  EXPECT_EQ(Open("SKDDriver"), nullptr) << "the first call counted fails";
+  using Call = std::pair<std::string, std::string>;
+  EXPECT_EQ(host::Faults::Instance().CallSequence(), (std::vector<Call>{{"OpenService", "SKDDriver"}}));
+}
+
 // --- The clock ---
 
 TEST(ClockTest, SleepMovesTheTickCountAndIsRecorded) {

@@ -103,9 +103,7 @@ TEST_F(FirstInstallationTest, WithoutUserInterfaceFollowsInstallDirAndCreatesNoS
 }
 
 TEST_F(FirstInstallationTest, ProductOtherThanOneWithoutReleaseMarkKeepsTheStoredSubType) {
-  Seed(
-      "[HKEY_LOCAL_MACHINE\\Software\\Orvannic\\Lumicor "
-      "Velmora\\CurrentVersion]\r\n\"ProdSubType\"=dword:00000005\r\n");
+  SeedStoredSubType();
   PackageOptions package;
   package.products = "4";
   package.releaseFlags = "ntgui";

@@ -24,16 +24,6 @@ const char kUninstallKey[] =
 std::string InServer(const std::string& name) { return std::string(kServerFolder) + "\\" + name; }
 std::string Programs() { return host::ShellFolders::Instance().CommonPrograms(); }
 
-// What a running server leaves in its folder, and a profile of the console.
-void SeedRunTimeFiles() {
-  host::Files().AddFile(InServer("skdnt.cfg"), "[General]\r\nLogfileDirectory=\r\n");
-  host::Files().AddFile(InServer("skdnt.dat"), "state");
-  host::Files().AddFile(InServer("backup.cfg"), "[Backup]\r\n");
-  host::Files().AddFile(InServer("Logs\\skdnt.log"), "started");
-  host::Files().AddFile("C:\\WINDOWS\\skdwin.ini", "[SKDInformation]\r\n");
-  host::Files().AddFile(Programs() + "\\Velmora\\Velmora Console.lnk", "link");
-}
-
 // The reports of a removal whose component files the installer deleted first.
 Lines MissingFileReports(std::initializer_list<std::string> paths) {
   Lines reports;

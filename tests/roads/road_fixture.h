@@ -6,22 +6,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "host/filesystem.h"
-#include "host/library_heap.h"
-#include "host/local_memory.h"
 #include "host/registry.h"
-#include "host/security.h"
 #include "host/services.h"
 #include "host/shares.h"
 #include "host/shell_folders.h"
 #include "host/system.h"
-#include "tests/roads/earlier_machines.h"
 #include "tests/support/session_fixture.h"
+#include "tools/road/machine_checks.h"
+#include "tools/road/machines.h"
 #include "tools/road/road.h"
 
 namespace vrinroad {
@@ -114,17 +111,6 @@ inline Lines ValuesOf(const std::string& path) {
   return values;
 }
 
-// Seeds the registry (and so the services) from .reg text without its header.
-inline void Seed(const std::string& regText) {
-  host::LocalRegistry().Import("Windows Registry Editor Version 5.00\r\n\r\n" + regText);
-}
-
-// Puts an earlier machine's registry and files on the simulated machine.
-inline void Seed(const EarlierMachine& machine) {
-  Seed(machine.reg);
-  for (const auto& [path, contents] : machine.files) host::Files().AddFile(path, contents);
-}
-
 inline bool KeyExists(const std::string& path) { return host::LocalRegistry().Find(path) != nullptr; }
 
 inline Lines Names(const std::string& folder) {
@@ -137,23 +123,11 @@ class RoadTest : public vrintest::SessionTest {
   void SetUp() override {
     SessionTest::SetUp();
     PrepareMachine();
-    libraryBlocks_ = host::LibraryAllocationCount();
-    localBlocks_ = host::LocalAllocationCount();
+    held_ = Held();
   }
 
   void TearDown() override {
-    EXPECT_EQ(host::OpenRegistryKeyCount(), 0) << "a registry key was left open";
-    EXPECT_EQ(host::Services().OpenHandles(), 0) << "a service handle was left open";
-    EXPECT_EQ(OpenHandles(), 0) << "an installer handle was left open";
-    EXPECT_EQ(host::Files().OpenFileHandles(), 0) << "a file was left open";
-    EXPECT_EQ(host::Files().OpenFindHandles(), 0) << "a listing was left open";
-    EXPECT_EQ(host::ShellFolders::Instance().LiveBlocks(), 0) << "an item list was not freed";
-    EXPECT_EQ(host::ShellFolders::Instance().AllocatorReferences(), 0) << "the shell's allocator was kept";
-    EXPECT_EQ(host::Shares::Instance().OutstandingBuffers(), 0u) << "a share buffer was not freed";
-    EXPECT_EQ(host::Security::Instance().LiveSids(), 0u) << "a SID was not freed";
-    EXPECT_EQ(host::Modules::Instance().LoadedModules(), 0) << "a DLL was left loaded";
-    EXPECT_EQ(host::LibraryAllocationCount(), libraryBlocks_) << "the library did not free what it allocated";
-    EXPECT_EQ(host::LocalAllocationCount(), localBlocks_) << "a LocalAlloc block was not freed";
+    EXPECT_EQ(LeftBehind(held_, Held()), Lines{});
     SessionTest::TearDown();
   }
 
@@ -177,8 +151,7 @@ class RoadTest : public vrintest::SessionTest {
 
  private:
   std::vector<std::unique_ptr<Road>> roads_;
-  size_t libraryBlocks_ = 0;
-  size_t localBlocks_ = 0;
+  HeldResources held_;
 };
 
 }  // namespace vrinroad

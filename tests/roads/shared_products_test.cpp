@@ -17,16 +17,7 @@ const char kConsoleFolder[] = "C:\\Program Files\\Lumicor Velmora\\Console\\";
 const char kServerImage[] = "C:\\Program Files\\Lumicor Velmora\\Server\\Skdnt.exe";
 const char kConsoleImage[] = "C:\\Program Files\\Lumicor Velmora\\Console\\Skdwin.exe";
 
-PackageOptions Product(const std::string& number, const std::string& installDir, bool withConsole = true) {
-  PackageOptions package;
-  package.products = number;
-  package.installDir = installDir;
-  package.withConsole = withConsole;
-  package.productSubType = "7";
-  return package;
-}
-
-const PackageOptions kProductTwo = Product("2", "C:\\Program Files\\Tessaro\\Agent\\");
+const PackageOptions kProductTwo = ProductTwo();
 
 class SharedProductsTest : public RoadTest {
  protected:
@@ -116,7 +107,7 @@ TEST_F(SharedProductsTest, RemovingTheSecondProductLeavesTheFirstOneIntact) {
 
 TEST_F(SharedProductsTest, RemovalWhileAThirdProductHoldsTheServerSetsSkipUninstall) {
   InstallProductOne();
-  Drive(Product("3", "C:\\Program Files\\Tessaro\\Suite\\", false), RoadOptions::FirstInstallation());
+  Drive(OtherProduct("3", "C:\\Program Files\\Tessaro\\Suite\\", false), RoadOptions::FirstInstallation());
   Drive(kProductTwo, RoadOptions::FirstInstallation());
   ASSERT_EQ(ValuesOf(kSharedDllsKey),
             (Lines{std::string(kServerImage) + "=dword:3", std::string(kDriverFile) + "=dword:3",

@@ -17,12 +17,6 @@ const std::string kDriverKey = std::string(host::kServicesKey) + "\\SKDDriver";
 
 std::string Programs() { return host::ShellFolders::Instance().CommonPrograms(); }
 
-// The previous generation with its share.
-void SeedPreviousGeneration() {
-  Seed(PreviousGeneration());
-  host::Shares::Instance().Seed(host::ShareRecord::Disk(kShareName, kOldServer, "OV VRIN"));
-}
-
 class UpgradeTest : public RoadTest {};
 
 TEST_F(UpgradeTest, PreviousGenerationIsReplacedInItsFoldersAndCleanedAfterwards) {
@@ -115,9 +109,7 @@ TEST_F(UpgradeTest, UpgradedMachineIsRemovedCompletelyLater) {
 TEST_F(UpgradeTest, NineServerOfAnotherProductIsJoinedWithoutCleanUp) {
   const char* kServer = kNineServer;
   const char* kConsole = kNineConsole;
-  // Product 3 installed server and console 9.0.10.
-  Seed(NineServerOfProductThree());
-  host::Shares::Instance().Seed(host::ShareRecord::Disk(kShareName, "C:\\Program Files\\Velmora\\Server"));
+  SeedNineServerOfProductThree();
   const std::string before = host::LocalRegistry().Export(std::string(host::kServicesKey) + "\\SKDDriver");
 
   Road& road = Drive({}, RoadOptions::FirstInstallation());
@@ -146,27 +138,7 @@ TEST_F(UpgradeTest, NineServerOfAnotherProductIsJoinedWithoutCleanUp) {
 }
 
 TEST_F(UpgradeTest, EightServerOfProductOneIsCountedDownOnceForAnotherProduct) {
-  // Server 8.1 of the previous generation, installed by product 1 only.
-  Seed(
-      "[HKEY_LOCAL_MACHINE\\Software\\Orvannic\\OV VRIN\\CurrentVersion]\r\n"
-      "\"ServicePath\"=\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\\\\skdnt.exe\"\r\n"
-      "\"ConfigurationPath\"=\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\"\r\n"
-      "\"Products\"=dword:00000001\r\n"
-      "\"DriverPath\"=\"C:\\\\WINDOWS\\\\system32\\\\drivers\\\\skdnt.sys\"\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls]\r\n"
-      "\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\\\\skdnt.exe\"=dword:00000001\r\n"
-      "\"C:\\\\WINDOWS\\\\system32\\\\drivers\\\\skdnt.sys\"=dword:00000001\r\n"
-      "\r\n"
-      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Skelda]\r\n"
-      "\"Type\"=dword:00000010\r\n"
-      "\"Start\"=dword:00000002\r\n"
-      "\"ErrorControl\"=dword:00000001\r\n"
-      "\"ImagePath\"=" +
-      ExpandSz(kOldServerImage) + "\r\n");
-  host::Files().AddFile(kOldServerImage, vrintest::VersionedDll({8, 1, 0, 77}));
-  host::Files().AddFile(std::string(kOldServer) + "\\skdnt60.cli", "old");
-  host::Files().AddFile(kDriverFile, "old driver");
+  SeedEightServerOfProductOne();
   PackageOptions package;
   package.products = "2";
   package.withConsole = false;

@@ -223,6 +223,22 @@ TEST_F(SharedResourcesTest, AServerCountLeftDeletesNothing) {
   EXPECT_TRUE(Contains(lines, Trace("GUIReadRefCounter <- 0")));
 }
 
+TEST_F(SharedResourcesTest, ServerPathThatCannotBeReadDeletesNothing) {
+  MSIHANDLE hInstall = Open();
+  SeedKeys();
+  ServerCount(1);
+  // The copy of ServicePath is refused after its size was read: the server
+  // still counts, so its keys must stay.
+  Faults::Instance().Fail("RegQueryValueEx", ERROR_ACCESS_DENIED, 2);
+  EXPECT_EQ(VrinDeleteCommonResources(hInstall), 0u);
+  EXPECT_TRUE(LocalRegistry().Find(kProduct));
+  EXPECT_TRUE(LocalRegistry().Find(kUserProduct));
+  Lines lines = LogLines();
+  EXPECT_EQ(CountOf(lines, Trace("InstallDel")), 0u);
+  EXPECT_TRUE(Contains(lines, Report("VrinDeleteCommonResources", ERROR_INVALID_DATA,
+                                     "NTReadRefCounter : InstallGetRegString", "The data is invalid.")));
+}
+
 TEST_F(SharedResourcesTest, AConsoleCountLeftDeletesNothing) {
   MSIHANDLE hInstall = Open();
   SeedKeys();

@@ -284,6 +284,43 @@ TEST_F(ReferenceCountsTest, PathThatCannotBeCopiedIsAFailureNotAMissingPath) {
             "DESCRIPTION = Not enough memory resources are available to complete this operation.\r\n");
 }
 
+TEST_F(ReferenceCountsTest, RefusedCountIsAFailureNotAMissingCount) {
+  MSIHANDLE hInstall = OpenSession(vrintest::RowMarkersSql());
+  LocalRegistry().SetString(kProduct, "ServicePath", kService);
+  SetCount(kService, 1);
+  Session().SetProperty("NTSERVERREFCOUNTER", "1");
+  // The count's own read: the probe's open passes, InstallGetRegValue's is refused.
+  Faults::Instance().Fail("RegOpenKeyEx", ERROR_ACCESS_DENIED, 2, "HKEY_LOCAL_MACHINE\\" + kSharedKey);
+  EXPECT_EQ(VrinNTReadRefCounter(hInstall), 0u);
+  EXPECT_EQ(Session().GetProperty("NTSERVERREFCOUNTER"), "1");
+  std::vector<std::string> lines = LogLines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "ERR: OV VRIN : VrinNTReadRefCounter : 13\r\n\r\nCONTEXT = NTReadRefCounter : "
+                      "InstallGetRegValue\r\nDESCRIPTION = The data is invalid.\r\n"),
+            lines.end());
+}
+
+TEST_F(ReferenceCountsTest, RefusedSharedDllsKeyRaisesItsError) {
+  MSIHANDLE hInstall = OpenSession();
+  LocalRegistry().SetString(kProduct, "ServicePath", kService);
+  SetCount(kService, 2);
+  LocalRegistry().Deny(kShared, KEY_READ);
+  auto raised = Raised([&] { NTReadRefCounter(hInstall); });
+  EXPECT_EQ(raised.first, "NTReadRefCounter : InstallGetRegValue");
+  EXPECT_EQ(raised.second, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(ReferenceCountsTest, RefusedCountIsNotLoweredAndTheNextFileIsStillTried) {
+  MSIHANDLE hInstall = OpenSession(vrintest::RowMarkersSql());
+  LocalRegistry().SetString(kProduct, "ConfigurationPath", "C:\\Program Files\\Velmora\\Server");
+  SetCount(kService, 2);
+  SetCount(kDriver, 2);
+  Faults::Instance().Fail("RegQueryValueEx", ERROR_ACCESS_DENIED, 1, "HKEY_LOCAL_MACHINE\\" + kSharedKey);
+  EXPECT_EQ(VrinNTDecrementRefCounter(hInstall), 0u);
+  ExpectDword(kService, 2);
+  ExpectDword(kDriver, 1);
+}
+
 TEST_F(ReferenceCountsTest, ReadRoutineRaisesOutOfMemoryForATextCount) {
   MSIHANDLE hInstall = OpenSession();
   LocalRegistry().SetString(kProduct, "ServicePath", kService);

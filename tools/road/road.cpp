@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "host/clock.h"
+#include "host/faults.h"
 #include "host/filesystem.h"
 #include "host/message_table.h"
 #include "host/registry.h"
@@ -102,6 +103,14 @@ void RemoveFolderIfEmpty(const std::string& folder) {
 }
 
 bool KeyFileGone(const std::string& file) { return !SharedCount(file).has_value() && !host::Files().Exists(file); }
+
+// Where the installer registered a component's key file (or folder) when it
+// installed it: a removal takes the component from there and counts its
+// clients there, whatever the folder properties say now.
+std::string InstalledAt(const char* productValue, const std::string& otherwise) {
+  std::optional<std::string> registered = host::LocalRegistry().String(kProductKey, productValue);
+  return registered && !registered->empty() ? *registered : otherwise;
+}
 
 void RemoveProductValue(const char* name) {
   if (auto key = host::LocalRegistry().Find(kProductKey)) key->RemoveValue(name);
@@ -246,6 +255,8 @@ Road::~Road() {
 void Road::Start() {
   // Windows Installer loads the library for the custom actions.
   DllMain(host::LibraryModule(), DLL_PROCESS_ATTACH, nullptr);
+  // What the installer does itself is none of the library's calls.
+  host::Faults::Pause pause;
   if (!package_.packagePath.empty()) {
     msi_ = host::Package::Open(package_.packagePath);
   } else {
@@ -350,6 +361,7 @@ UINT Road::Run() {
       break;
     }
     if (point == Point::kBeforeInstallExecute) {
+      host::Faults::Pause pause;
       ApplyStandardActions();
       if (executeHook_) executeHook_(*session_);
     }
@@ -387,8 +399,8 @@ void Road::RemoveServer() {
   if (auto status = host::Services().Status(kServiceName)) {
     if (status->dwCurrentState != SERVICE_STOPPED) host::Services().Stop(kServiceName);
   }
-  const std::string folder = TargetPath("NTSERVERFOLDER");
-  const std::string image = folder + kServerFileName;
+  const std::string image = InstalledAt("ServicePath", TargetPath("NTSERVERFOLDER") + kServerFileName);
+  const std::string folder = image.substr(0, image.rfind('\\') + 1);
   RemoveFileAndCount(image);
   RemoveFileAndCount(kDriverFile);
   if (KeyFileGone(image)) {
@@ -405,7 +417,7 @@ void Road::InstallConsole() {
 }
 
 void Road::RemoveConsole() {
-  const std::string folder = TargetPath("GUIFOLDER");
+  const std::string folder = InstalledAt("GuiPath", TargetPath("GUIFOLDER"));
   const std::string image = folder + kConsoleFileName;
   RemoveFileAndCount(image);
   if (KeyFileGone(image)) {

@@ -1,33 +1,36 @@
-// Machines with earlier servers and consoles on them, as registry text and
-// files, so that a road can start from the same machine on the simulated
-// host and in a Wine prefix.
-#pragma once
+#include "tools/road/machines.h"
 
 #include <cstdio>
-#include <string>
-#include <utility>
-#include <vector>
 
+#include "host/filesystem.h"
+#include "host/registry.h"
+#include "host/shares.h"
 #include "host/shell_folders.h"
 #include "tools/road/pe_builder.h"
 #include "tools/road/road.h"
 
 namespace vrinroad {
 
-struct EarlierMachine {
-  std::string reg;                                         // .reg text without its header
-  std::vector<std::pair<std::string, std::string>> files;  // full path, contents
-};
+namespace {
 
-inline constexpr const char kOldServer[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Server";
-inline constexpr const char kOldConsole[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Console";
-inline constexpr const char kOldServerImage[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Server\\skdnt.exe";
-inline constexpr const char kOldConsoleImage[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Console\\skdwin.exe";
-inline constexpr const char kNineServer[] = "C:\\Program Files\\Velmora\\Server\\";
-inline constexpr const char kNineConsole[] = "C:\\Program Files\\Velmora\\Console\\";
+const char kRunningServer[] = "C:\\Program Files\\Lumicor Velmora\\Server";
 
-// regedit's hex(2) form of an expandable string.
-inline std::string ExpandSz(const std::string& text) {
+std::string Programs() { return host::ShellFolders::Instance().CommonPrograms(); }
+
+}  // namespace
+
+PackageOptions OtherProduct(const std::string& number, const std::string& installDir, bool withConsole) {
+  PackageOptions package;
+  package.products = number;
+  package.installDir = installDir;
+  package.withConsole = withConsole;
+  package.productSubType = "7";
+  return package;
+}
+
+PackageOptions ProductTwo() { return OtherProduct("2", "C:\\Program Files\\Tessaro\\Agent\\"); }
+
+std::string ExpandSz(const std::string& text) {
   std::string hex = "hex(2):";
   for (size_t i = 0; i <= text.size(); ++i) {
     char byte[8];
@@ -37,10 +40,11 @@ inline std::string ExpandSz(const std::string& text) {
   return hex;
 }
 
-// The previous generation: server 6.61 with its driver and service, console
-// 8.2 recorded in skdwin.ini, the 6.61 Start-menu entries, and the oldest
-// generation's settings still waiting to be migrated.
-inline EarlierMachine PreviousGeneration() {
+void Seed(const std::string& regText) {
+  host::LocalRegistry().Import("Windows Registry Editor Version 5.00\r\n\r\n" + regText);
+}
+
+EarlierMachine PreviousGeneration() {
   EarlierMachine machine;
   machine.reg =
       "[HKEY_LOCAL_MACHINE\\Software\\Orvannic\\OV VRIN\\CurrentVersion]\r\n"
@@ -102,14 +106,13 @@ inline EarlierMachine PreviousGeneration() {
   }
   machine.files.emplace_back("C:\\WINDOWS\\skdwin.ini",
                              "[SKDInformation]\r\nDir=C:\\Program Files\\Orvannic\\OV VRIN\\Console\r\n");
-  const std::string programs = host::kDefaultCommonPrograms;
+  const std::string programs = Programs();
   machine.files.emplace_back(programs + "\\Velmora.lnk", "link");
   machine.files.emplace_back(programs + "\\Velmora\\Velmora Console.lnk", "link");
   return machine;
 }
 
-// Product 3's server and console 9.0.10.
-inline EarlierMachine NineServerOfProductThree() {
+EarlierMachine NineServerOfProductThree() {
   EarlierMachine machine;
   machine.reg =
       "[HKEY_LOCAL_MACHINE\\Software\\Orvannic\\Lumicor Velmora\\CurrentVersion]\r\n"
@@ -149,6 +152,59 @@ inline EarlierMachine NineServerOfProductThree() {
   machine.files.emplace_back(kDriverFile, vrintest::VersionedDll({9, 0, 10, 0}));
   machine.files.emplace_back(std::string(kNineConsole) + "Skdwin.exe", vrintest::VersionedDll({9, 0, 10, 0}));
   return machine;
+}
+
+void Seed(const EarlierMachine& machine) {
+  Seed(machine.reg);
+  for (const auto& [path, contents] : machine.files) host::Files().AddFile(path, contents);
+}
+
+void SeedPreviousGeneration() {
+  Seed(PreviousGeneration());
+  host::Shares::Instance().Seed(host::ShareRecord::Disk(kShareName, kOldServer, "OV VRIN"));
+}
+
+void SeedNineServerOfProductThree() {
+  Seed(NineServerOfProductThree());
+  host::Shares::Instance().Seed(host::ShareRecord::Disk(kShareName, "C:\\Program Files\\Velmora\\Server"));
+}
+
+void SeedEightServerOfProductOne() {
+  Seed(
+      "[HKEY_LOCAL_MACHINE\\Software\\Orvannic\\OV VRIN\\CurrentVersion]\r\n"
+      "\"ServicePath\"=\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\\\\skdnt.exe\"\r\n"
+      "\"ConfigurationPath\"=\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\"\r\n"
+      "\"Products\"=dword:00000001\r\n"
+      "\"DriverPath\"=\"C:\\\\WINDOWS\\\\system32\\\\drivers\\\\skdnt.sys\"\r\n"
+      "\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls]\r\n"
+      "\"C:\\\\Program Files\\\\Orvannic\\\\OV VRIN\\\\Server\\\\skdnt.exe\"=dword:00000001\r\n"
+      "\"C:\\\\WINDOWS\\\\system32\\\\drivers\\\\skdnt.sys\"=dword:00000001\r\n"
+      "\r\n"
+      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Skelda]\r\n"
+      "\"Type\"=dword:00000010\r\n"
+      "\"Start\"=dword:00000002\r\n"
+      "\"ErrorControl\"=dword:00000001\r\n"
+      "\"ImagePath\"=" +
+      ExpandSz(kOldServerImage) + "\r\n");
+  host::Files().AddFile(kOldServerImage, vrintest::VersionedDll({8, 1, 0, 77}));
+  host::Files().AddFile(std::string(kOldServer) + "\\skdnt60.cli", "old");
+  host::Files().AddFile(kDriverFile, "old driver");
+}
+
+void SeedStoredSubType() {
+  Seed(
+      "[HKEY_LOCAL_MACHINE\\Software\\Orvannic\\Lumicor "
+      "Velmora\\CurrentVersion]\r\n\"ProdSubType\"=dword:00000005\r\n");
+}
+
+void SeedRunTimeFiles() {
+  host::Files().AddFile(std::string(kRunningServer) + "\\skdnt.cfg", "[General]\r\nLogfileDirectory=\r\n");
+  host::Files().AddFile(std::string(kRunningServer) + "\\skdnt.dat", "state");
+  host::Files().AddFile(std::string(kRunningServer) + "\\backup.cfg", "[Backup]\r\n");
+  host::Files().AddFile(std::string(kRunningServer) + "\\Logs\\skdnt.log", "started");
+  host::Files().AddFile("C:\\WINDOWS\\skdwin.ini", "[SKDInformation]\r\n");
+  host::Files().AddFile(Programs() + "\\Velmora\\Velmora Console.lnk", "link");
 }
 
 }  // namespace vrinroad
