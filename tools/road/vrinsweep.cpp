@@ -1,4 +1,5 @@
-// vrinsweep: the fault sweep over the bundled roads, with its report.
+// vrinsweep: the fault sweep over the bundled roads (those of the road
+// tests and vrinsim's bundled scenarios), with its report.
 //   vrinsweep [--sample N] [ROAD...]
 //   vrinsweep --replay ROAD FUNCTION NTH
 // --sample N fails each function's first and last call and every Nth one
@@ -7,14 +8,29 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tools/road/road_scenarios.h"
+#include "tools/vrinsim/scenario_sweep.h"
+
+namespace {
+
+std::vector<vrinroad::SweepScenario> AllRoads() {
+  std::vector<vrinroad::SweepScenario> roads = vrinroad::BundledRoads();
+  for (const auto& entry : std::filesystem::directory_iterator(VRINSIM_SCENARIOS_DIR)) {
+    if (!std::filesystem::exists(entry.path() / "scenario.txt")) continue;
+    if (auto sweep = vrinsim::SweepScenarioOf(vrinsim::LoadScenario(entry.path().string()))) roads.push_back(*sweep);
+  }
+  return roads;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--replay") {
-    for (const vrinroad::SweepScenario& scenario : vrinroad::BundledRoads()) {
+    for (const vrinroad::SweepScenario& scenario : AllRoads()) {
       if (scenario.name.find(argv[2]) == std::string::npos) continue;
       vrinroad::FailedCall call{argv[3], std::atoi(argv[4]), "", vrinroad::PlausibleError(argv[3])};
       vrinroad::FaultSweep sweep;
@@ -40,7 +56,7 @@ int main(int argc, char** argv) {
   vrinroad::KeepMachinesInMemory();
   vrinroad::FaultSweep sweep;
   sweep.OnScenario([](const std::string& name) { std::fprintf(stderr, "sweeping %s\n", name.c_str()); });
-  for (vrinroad::SweepScenario& scenario : vrinroad::BundledRoads()) {
+  for (vrinroad::SweepScenario& scenario : AllRoads()) {
     bool chosen = wanted.empty();
     for (const std::string& part : wanted) chosen = chosen || scenario.name.find(part) != std::string::npos;
     if (!chosen) continue;

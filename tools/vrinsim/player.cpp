@@ -191,6 +191,12 @@ void AddMachineFile(const MachineFile& file) {
 void PrepareMachine(const Scenario& scenario) {
   host::ResetMachine();
   if (scenario.standardMachine) vrinroad::PrepareMachine();
+  SeedMachine(scenario);
+}
+
+}  // namespace
+
+void SeedMachine(const Scenario& scenario) {
   for (const std::string& file : scenario.machineRegFiles) ImportRegistry(host::LocalRegistry(), file);
   for (const auto& [name, file] : scenario.remoteMachines) {
     ImportRegistry(host::Network::Instance().AddMachine(name), file);
@@ -218,6 +224,32 @@ void PrepareMachine(const Scenario& scenario) {
     host::InstalledProducts::Instance().Set(product, "PackageCode", packageCode);
   }
 }
+
+void ScriptStep(const Step& step) {
+  for (int answer : step.messageBoxAnswers) host::UserInterface::Instance().ScriptAnswer(answer);
+  // A script holds for the service's next starts, also when the road's
+  // InstallServices creates the service.
+  for (const ServiceScript& service : step.services) host::Services().SetStartScript(service.service, service.script);
+}
+
+vrinroad::PackageOptions RoadPackage(const Scenario& scenario) {
+  if (fs::path(scenario.packageFile).extension() == ".wxs") {
+    throw ScenarioError(scenario.packageFile, 0, "is built only when the scenario is played");
+  }
+  return PreparePackage(scenario, BuildFolder());
+}
+
+std::pair<vrinroad::PackageOptions, vrinroad::RoadOptions> RoadOf(const Step& step,
+                                                                  const vrinroad::PackageOptions& package) {
+  std::pair<vrinroad::PackageOptions, vrinroad::RoadOptions> road{package, step.road};
+  if (step.products) {
+    road.first.products = *step.products;
+    road.second.properties["PRODUCTS"] = *step.products;
+  }
+  return road;
+}
+
+namespace {
 
 std::vector<std::string> LogOf(const host::Session& session) {
   std::vector<std::string> lines;
@@ -273,10 +305,7 @@ std::string FailureOf(const std::vector<vrinroad::ActionCall>& calls, const std:
 }
 
 void PlayRoad(const Step& step, const vrinroad::PackageOptions& packageOptions, StepResult& out) {
-  vrinroad::RoadOptions options = step.road;
-  if (step.products) options.properties["PRODUCTS"] = *step.products;
-  vrinroad::PackageOptions package = packageOptions;
-  if (step.products) package.products = *step.products;
+  const auto [package, options] = RoadOf(step, packageOptions);
   vrinroad::Road road(package, options);
   UINT result = road.Run();
   out.log = road.Log();
@@ -378,10 +407,7 @@ StepResult PlayStep(const Step& step, const vrinroad::PackageOptions& package, C
   StepResult out;
   out.title = step.title;
   out.kind = step.kind;
-  for (int answer : step.messageBoxAnswers) host::UserInterface::Instance().ScriptAnswer(answer);
-  // A script holds for the service's next starts, also when the road's
-  // InstallServices creates the service.
-  for (const ServiceScript& service : step.services) host::Services().SetStartScript(service.service, service.script);
+  ScriptStep(step);
   const size_t boxesBefore = host::UserInterface::Instance().Boxes().size();
   const int queriesBefore = host::ErrorTableQueries();
   const uint64_t sleptBefore = host::VirtualClock().TotalSlept();

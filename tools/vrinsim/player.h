@@ -41,6 +41,23 @@ struct PlayResult {
 // The library's standard output is discarded while it runs.
 PlayResult Play(const Scenario& scenario);
 
+// What the scenario puts on a machine that has the standard machine (or
+// not, as it says) already: registry, remote machines, files, services,
+// shares, installed products.
+void SeedMachine(const Scenario& scenario);
+
+// The step's message-box answers and service start scripts, for the calls
+// that follow.
+void ScriptStep(const Step& step);
+
+// The package of the scenario's roads, for a package built in, given as .idt
+// tables or as an .msi (a .wxs is built only by Play).
+vrinroad::PackageOptions RoadPackage(const Scenario& scenario);
+
+// The package and options of a road step: PRODUCTS of the step applied.
+std::pair<vrinroad::PackageOptions, vrinroad::RoadOptions> RoadOf(const Step& step,
+                                                                  const vrinroad::PackageOptions& package);
+
 // The report: per step its log, the machine's changes and a summary, then
 // the whole play's summary. Without wall time it is the same on every run.
 std::string Report(const Scenario& scenario, const PlayResult& result, bool withWallTime);
