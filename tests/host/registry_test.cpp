@@ -183,6 +183,13 @@ TEST_F(RegistryTest, RegFileRoundTripsAMachine) {
   EXPECT_NE(copy.Find("HKCU\\Software\\Empty"), nullptr);
 }
 
+TEST_F(RegistryTest, RegFileKeyNameWithANulByteIsImportedNotLoopedOver) {
+  const std::string name("Nul\0Inside", 10);
+  LocalRegistry().Import("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\" + name +
+                         "]\n\"V\"=\"1\"\n");
+  EXPECT_EQ(LocalRegistry().String("HKLM\\Software\\" + name, "V"), "1");
+}
+
 TEST_F(RegistryTest, RegFileRemovesKeysAndValues) {
   LocalRegistry().Import(kMachine);
   LocalRegistry().Import(
