@@ -16,7 +16,6 @@ const char kOldServer[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Server";
 const char kOldConsole[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Console";
 const char kOldServerImage[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Server\\skdnt.exe";
 const char kOldConsoleImage[] = "C:\\Program Files\\Orvannic\\OV VRIN\\Console\\skdwin.exe";
-const char kTarrowKey[] = "HKEY_LOCAL_MACHINE\\Software\\Tarrow ATG\\Skelda\\CurrentVersion";
 const std::string kDriverKey = std::string(host::kServicesKey) + "\\SKDDriver";
 
 std::string Programs() { return host::ShellFolders::Instance().CommonPrograms(); }
