@@ -212,6 +212,8 @@ TEST_F(RegistryTest, MalformedRegLineIsRefusedWithItsNumber) {
       {"Windows Registry Editor Version 5.00\n[HKEY_NOWHERE\\A]\n", "2"},
       {"Windows Registry Editor Version 5.00\n[HKLM\\A\n", "2"},
       {"Windows Registry Editor Version 5.00\n[HKLM\\A]\nV=1\n", "3"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"V\"=hex(fffffffffffffffff):00\n", "3"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"V\"=hex(100000000):00\n", "3"},
   };
   for (const auto& [text, line] : cases) {
     host::Registry registry;
