@@ -190,6 +190,17 @@ TEST_F(RegistryTest, RegFileKeyNameWithANulByteIsImportedNotLoopedOver) {
   EXPECT_EQ(LocalRegistry().String("HKLM\\Software\\" + name, "V"), "1");
 }
 
+TEST_F(RegistryTest, RegFileBrokenUtf8IsAReplacementAndStillRoundTrips) {
+  LocalRegistry().Import(
+      "Windows Registry Editor Version "
+      "5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\A]\n\"V\"=\"a\xEA\"\n\"W\"=\"\xE9t\xC3\xA9\"\n");
+  EXPECT_EQ(LocalRegistry().String("HKLM\\Software\\A", "V"), "a?");
+  EXPECT_EQ(LocalRegistry().String("HKLM\\Software\\A", "W"), "?t\xE9");
+  host::Registry copy;
+  copy.Import(LocalRegistry().Export());
+  EXPECT_EQ(copy.Export(), LocalRegistry().Export());
+}
+
 TEST_F(RegistryTest, RegFileRemovesKeysAndValues) {
   LocalRegistry().Import(kMachine);
   LocalRegistry().Import(
