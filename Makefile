@@ -35,8 +35,7 @@ sanitize: deps
 
 # Each fuzz target for FUZZ_SECONDS seconds.
 fuzz: sanitize
-	cmake $(BUILD)/sanitize -DVRINCA_FUZZ_SECONDS=$(FUZZ_SECONDS)
-	$(SANITIZER_ENV) cmake --build $(BUILD)/sanitize --target fuzz
+	$(SANITIZER_ENV) tools/fuzz.sh $(BUILD)/sanitize $(FUZZ_SECONDS)
 
 win32: deps
 	cmake -S . -B $(BUILD)/win32 $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=Release \

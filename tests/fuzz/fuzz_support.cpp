@@ -1,5 +1,7 @@
 #include "tests/fuzz/fuzz_support.h"
 
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -39,8 +41,13 @@ void CheckReleased(size_t libraryBlocks) {
   }
 }
 
-void SilenceStdout() {
+void PrepareSessions() {
   if (std::freopen("/dev/null", "w", stdout) == nullptr) std::perror("freopen");
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
 }
 
 }  // namespace vrinfuzz

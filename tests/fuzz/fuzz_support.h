@@ -1,5 +1,5 @@
-// Shared pieces of the libFuzzer targets: the input cut into texts, and a
-// quiet standard output (every action traces there).
+// Shared pieces of the libFuzzer targets: the input cut into texts, the
+// check that nothing was left behind, and the process set up for sessions.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +18,9 @@ std::vector<std::string> Split(const uint8_t* data, size_t size, size_t count);
 // after libraryBlocks were live.
 void CheckReleased(size_t libraryBlocks);
 
-// Sends standard output to /dev/null for the rest of the process.
-void SilenceStdout();
+// For targets that open a session per input: standard output (every action
+// traces there) to /dev/null, and the open-file limit raised to its maximum,
+// as libmsi keeps a descriptor for every package session it opened.
+void PrepareSessions();
 
 }  // namespace vrinfuzz

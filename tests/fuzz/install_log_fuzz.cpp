@@ -15,7 +15,7 @@ std::shared_ptr<host::Package> g_package;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  vrinfuzz::SilenceStdout();
+  vrinfuzz::PrepareSessions();
   g_package = host::Package::FromSql(vrintest::TraceRowsSql());
   return 0;
 }

@@ -32,7 +32,7 @@ std::vector<std::string> PackageSql() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  vrinfuzz::SilenceStdout();
+  vrinfuzz::PrepareSessions();
   g_package = host::Package::FromSql(PackageSql());
   return 0;
 }

@@ -35,7 +35,7 @@ bool UntouchedPartsIntact(const ComponentInstallInfo& info) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  vrinfuzz::SilenceStdout();
+  vrinfuzz::PrepareSessions();
   return 0;
 }
 

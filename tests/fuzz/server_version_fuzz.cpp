@@ -24,7 +24,7 @@ const char kImage[] = "C:\\Velmora\\skdnt.exe";
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  vrinfuzz::SilenceStdout();
+  vrinfuzz::PrepareSessions();
   g_package = host::Package::FromSql(vrintest::RowMarkersSql());
   return 0;
 }

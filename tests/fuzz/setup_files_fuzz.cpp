@@ -57,7 +57,7 @@ void Run(UINT(__stdcall* action)(MSIHANDLE), MSIHANDLE hInstall) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  vrinfuzz::SilenceStdout();
+  vrinfuzz::PrepareSessions();
   g_package = host::Package::FromSql(PackageSql());
   return 0;
 }
