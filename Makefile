@@ -4,15 +4,21 @@ BUILD ?= build
 DIST := $(CURDIR)/dist
 CMAKE_GENERATOR := -G Ninja
 
-.PHONY: run test deps native-configure native win32 win64 dist clean
+.PHONY: run test deps native-configure native sanitize fuzz win32 win64 dist clean
 
 # The default road on the simulated machine: only the runner is built.
 run: deps native-configure
 	cmake --build $(BUILD)/native --target vrinsim
 	$(BUILD)/native/tools/vrinsim/vrinsim run install-and-remove
 
-test: dist native
+# The sanitizer build runs the native suites and each fuzz target over its
+# kept corpus; any sanitizer report fails the test that made it.
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+FUZZ_SECONDS ?= 60
+
+test: dist native sanitize
 	ctest --test-dir $(BUILD)/native --output-on-failure -j 2
+	$(SANITIZER_ENV) ctest --test-dir $(BUILD)/sanitize --output-on-failure -j 2 -LE 'wine|static'
 
 deps:
 	@tools/install-deps.sh
@@ -23,6 +29,17 @@ native-configure: deps
 
 native: native-configure
 	cmake --build $(BUILD)/native
+
+# The native library, host, tests and fuzz targets under clang with ASan,
+# UBSan and LSan.
+sanitize: deps
+	cmake -S . -B $(BUILD)/sanitize $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVRINCA_SANITIZE=ON
+	$(SANITIZER_ENV) cmake --build $(BUILD)/sanitize
+
+# Each fuzz target for FUZZ_SECONDS seconds.
+fuzz: sanitize
+	$(SANITIZER_ENV) tools/fuzz.sh $(BUILD)/sanitize $(FUZZ_SECONDS)
 
 win32: deps
 	cmake -S . -B $(BUILD)/win32 $(CMAKE_GENERATOR) -DCMAKE_BUILD_TYPE=Release \

@@ -37,3 +37,7 @@ set(VRINCA_LIBRARY_SOURCES
   setup/setup_files.cpp
 )
 list(TRANSFORM VRINCA_LIBRARY_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")
+
+# No text from outside may ever be a format: every format of the library is a
+# literal the compiler checks.
+set_source_files_properties(${VRINCA_LIBRARY_SOURCES} PROPERTIES COMPILE_OPTIONS -Wformat=2)

@@ -119,10 +119,20 @@ std::u16string Utf8ToUtf16(const std::string& text) {
       extra = 1;
     }
     ++i;
-    for (size_t k = 0; k < extra && i < text.size(); ++k, ++i) {
+    // A sequence cut short, or with a byte that does not continue it, is one
+    // replacement character for its lead byte; what follows is read afresh.
+    size_t k = 0;
+    while (k < extra && i + k < text.size() && (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80) ++k;
+    if (k < extra) {
+      out.push_back(u'\uFFFD');
+      continue;
+    }
+    for (; k > 0; --k, ++i) {
       code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
     }
-    if (code >= 0x10000) {
+    if (code > 0x10FFFF) {
+      out.push_back(u'\uFFFD');
+    } else if (code >= 0x10000) {
       code -= 0x10000;
       out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
       out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));

@@ -229,7 +229,8 @@ void Registry::Import(const std::string& raw) {
       if (colon == std::string::npos) throw RegFileError(number, "hex data without ':'");
       std::string kind = data.substr(3, colon - 3);
       if (!kind.empty()) {
-        if (kind.size() < 3 || kind.front() != '(' || kind.back() != ')' ||
+        // One to eight hex digits: a longer type would not fit a DWORD.
+        if (kind.size() < 3 || kind.size() > 10 || kind.front() != '(' || kind.back() != ')' ||
             kind.find_first_not_of("0123456789abcdefABCDEF", 1) != kind.size() - 1) {
           throw RegFileError(number, "malformed hex(type)");
         }

@@ -1,5 +1,7 @@
 #include "host/registry.h"
 
+#include <algorithm>
+
 #include "host/code_page.h"
 
 namespace host {
@@ -21,7 +23,8 @@ std::vector<std::string> SplitPath(const std::string& path) {
   std::vector<std::string> parts;
   std::string current;
   for (size_t i = 0; i < path.size();) {
-    size_t length = CharLength(path.c_str() + i);
+    // An embedded NUL (a key name read from a .reg file) is one character.
+    size_t length = std::max<size_t>(1, CharLength(path.c_str() + i));
     if (length == 1 && path[i] == '\\') {
       if (!current.empty()) parts.push_back(current);
       current.clear();

@@ -63,10 +63,11 @@ static char* GetFirstField(MSIHANDLE hInstall, MSIHANDLE hDatabase, const char* 
   return szValue;
 }
 
-// Formats a query around one key. A key that would not fit the query buffer
-// is refused rather than cut into a different query.
-static void FormatQuery(char* szQuery, const char* szTemplate, const char* szKey, const char* szContext) {
-  int cch = snprintf(szQuery, kQuerySize, szTemplate, szKey != nullptr ? szKey : "");
+// A query that ends with one key between apostrophes, after szHead. The key
+// is only ever an argument, never part of a format. A key that would not fit
+// the query buffer is refused rather than cut into a different query.
+static void FormatQuery(char* szQuery, const char* szHead, const char* szKey, const char* szContext) {
+  int cch = snprintf(szQuery, kQuerySize, "%s%s'", szHead, szKey != nullptr ? szKey : "");
   if (cch < 0 || static_cast<size_t>(cch) >= kQuerySize) {
     InstallRaise(szContext, ERROR_INSUFFICIENT_BUFFER);
   }
@@ -99,7 +100,7 @@ static char* LookUpInActiveDatabase(MSIHANDLE hInstall, const char* szQuery, con
 char* InstallComponentGetFeature(MSIHANDLE hInstall, const char* szComponent) {
   InstallLog(hInstall, kLogRowTrace, "InstallComponentGetFeature -> %s", InstallTraceText(szComponent));
   char szQuery[kQuerySize] = {};
-  FormatQuery(szQuery, "SELECT `Feature_` FROM `FeatureComponents` WHERE `Component_` = '%s'", szComponent,
+  FormatQuery(szQuery, "SELECT `Feature_` FROM `FeatureComponents` WHERE `Component_` = '", szComponent,
               "InstallComponentGetFeature : szQuery");
   char* szFeature = LookUpInActiveDatabase(hInstall, szQuery, "InstallComponentGetFeature : MsiGetActiveDatabase");
   InstallLog(hInstall, kLogRowTrace, "InstallComponentGetFeature <- %s", InstallTraceText(szFeature));
@@ -109,7 +110,7 @@ char* InstallComponentGetFeature(MSIHANDLE hInstall, const char* szComponent) {
 char* InstallGetSourceFileVersion(MSIHANDLE hInstall, MSIHANDLE hDatabase, const char* szFileName) {
   InstallLog(hInstall, kLogRowTrace, "InstallGetSourceFileVersion -> %s", InstallTraceText(szFileName));
   char szQuery[kQuerySize] = {};
-  FormatQuery(szQuery, "SELECT `Version` FROM `File` WHERE `FileName` = '%s'", szFileName,
+  FormatQuery(szQuery, "SELECT `Version` FROM `File` WHERE `FileName` = '", szFileName,
               "InstallGetSourceFileVersion : szQuery");
   char* szVersion = GetFirstField(hInstall, hDatabase, szQuery);
   InstallLog(hInstall, kLogRowTrace, "InstallGetSourceFileVersion <- %s", InstallTraceText(szVersion));

@@ -52,10 +52,13 @@ void InstallLog(MSIHANDLE hInstall, int nRow, const char* szFormat, ...) {
   char szLine[kTraceLineSize] = {};
   const size_t cchPrefix = sizeof(kTracePrefix) - 1;
   memcpy(szLine, kTracePrefix, cchPrefix);
-  va_list args;
-  va_start(args, szFormat);
-  int cchText = vsnprintf(szLine + cchPrefix, sizeof(szLine) - cchPrefix, szFormat != nullptr ? szFormat : "", args);
-  va_end(args);
+  int cchText = 0;
+  if (szFormat != nullptr) {
+    va_list args;
+    va_start(args, szFormat);
+    cchText = vsnprintf(szLine + cchPrefix, sizeof(szLine) - cchPrefix, szFormat, args);
+    va_end(args);
+  }
   if (cchText < 0) {
     szLine[cchPrefix] = '\0';
   } else if (static_cast<size_t>(cchText) >= sizeof(szLine) - cchPrefix) {

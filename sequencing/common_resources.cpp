@@ -19,8 +19,9 @@ static const char kSubTypeValue[] = "ProdSubType";
 
 static const char kServerComponent[] = "NTServerApplication.7C3E4A12_9F5D_4B43_9E77_3A4C5D6E7F83";
 static const char kConsoleComponent[] = "GuiApplication.8D4F5B23_AA6E_4C54_AF88_4B5D6E7F8094";
-static const char kServerLastTemplate[] = "&%s = 2 AND NTSERVERREFCOUNTER AND NTSERVERREFCOUNTER = \"1\"";
-static const char kConsoleLastTemplate[] = "&%s = 2 AND GUIREFCOUNTER AND GUIREFCOUNTER = \"1\"";
+// What follows "&<feature>" in the last-user conditions.
+static const char kServerLastTail[] = " = 2 AND NTSERVERREFCOUNTER AND NTSERVERREFCOUNTER = \"1\"";
+static const char kConsoleLastTail[] = " = 2 AND GUIREFCOUNTER AND GUIREFCOUNTER = \"1\"";
 
 // Fits every template with a feature key of the Feature column's 38 characters.
 static const size_t kConditionSize = 256;
@@ -93,11 +94,11 @@ static bool IsPresent(const char* szText) { return szText != nullptr && szText[0
 // the count "1" published earlier, or else no count is recorded now. Only a
 // condition that holds decides; false, undecided or no feature leaves it to
 // the count, which is read only then.
-static bool IsLastUser(MSIHANDLE hInstall, const char* szFeature, const char* szTemplate,
+static bool IsLastUser(MSIHANDLE hInstall, const char* szFeature, const char* szTail,
                        DWORD (*pfnReadCount)(MSIHANDLE)) {
   if (IsPresent(szFeature)) {
     char szCondition[kConditionSize] = {};
-    int cch = snprintf(szCondition, sizeof(szCondition), szTemplate, szFeature);
+    int cch = snprintf(szCondition, sizeof(szCondition), "&%s%s", szFeature, szTail);
     if (cch < 0 || static_cast<size_t>(cch) >= sizeof(szCondition)) {
       // A cut condition would test some other feature.
       InstallLog(hInstall, kLogRowWarning, "Feature %s is too long for a condition", szFeature);
@@ -201,8 +202,8 @@ static void DeleteLeftOvers(MSIHANDLE hInstall, LeftOverLocals& locals) {
   locals.szGuiFeature =
       ReadGuarded(hInstall, InstallComponentGetFeature, kConsoleComponent, "VrinDeleteLeftOvers : Gui Feature");
 
-  bool bServerLast = IsLastUser(hInstall, locals.szNTFeature, kServerLastTemplate, NTReadRefCounter);
-  bool bConsoleLast = IsLastUser(hInstall, locals.szGuiFeature, kConsoleLastTemplate, GUIReadRefCounter);
+  bool bServerLast = IsLastUser(hInstall, locals.szNTFeature, kServerLastTail, NTReadRefCounter);
+  bool bConsoleLast = IsLastUser(hInstall, locals.szGuiFeature, kConsoleLastTail, GUIReadRefCounter);
 
   locals.szGuiPath = ReadGuarded(hInstall, InstallGetTargetPath, "GUIFOLDER", "VrinDeleteLeftOvers : szGuiPath");
   locals.szNTPath = ReadGuarded(hInstall, InstallGetTargetPath, "NTSERVERFOLDER", "VrinDeleteLeftOvers : szPathNT");

@@ -8,6 +8,8 @@ packages=(
   cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
   # the simulated installer's database engine
   libmsi-dev libglib2.0-dev
+  # the sanitizer build and the fuzz targets (ASan, UBSan, LSan, libFuzzer)
+  clang libclang-rt-14-dev
   # the two Windows builds
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   # the Wine tier: packages built with msitools, installed by Wine's msiexec

@@ -183,6 +183,24 @@ TEST_F(RegistryTest, RegFileRoundTripsAMachine) {
   EXPECT_NE(copy.Find("HKCU\\Software\\Empty"), nullptr);
 }
 
+TEST_F(RegistryTest, RegFileKeyNameWithANulByteIsImportedNotLoopedOver) {
+  const std::string name("Nul\0Inside", 10);
+  LocalRegistry().Import("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\" + name +
+                         "]\n\"V\"=\"1\"\n");
+  EXPECT_EQ(LocalRegistry().String("HKLM\\Software\\" + name, "V"), "1");
+}
+
+TEST_F(RegistryTest, RegFileBrokenUtf8IsAReplacementAndStillRoundTrips) {
+  LocalRegistry().Import(
+      "Windows Registry Editor Version "
+      "5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\A]\n\"V\"=\"a\xEA\"\n\"W\"=\"\xE9t\xC3\xA9\"\n");
+  EXPECT_EQ(LocalRegistry().String("HKLM\\Software\\A", "V"), "a?");
+  EXPECT_EQ(LocalRegistry().String("HKLM\\Software\\A", "W"), "?t\xE9");
+  host::Registry copy;
+  copy.Import(LocalRegistry().Export());
+  EXPECT_EQ(copy.Export(), LocalRegistry().Export());
+}
+
 TEST_F(RegistryTest, RegFileRemovesKeysAndValues) {
   LocalRegistry().Import(kMachine);
   LocalRegistry().Import(
@@ -205,6 +223,8 @@ TEST_F(RegistryTest, MalformedRegLineIsRefusedWithItsNumber) {
       {"Windows Registry Editor Version 5.00\n[HKEY_NOWHERE\\A]\n", "2"},
       {"Windows Registry Editor Version 5.00\n[HKLM\\A\n", "2"},
       {"Windows Registry Editor Version 5.00\n[HKLM\\A]\nV=1\n", "3"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"V\"=hex(fffffffffffffffff):00\n", "3"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"V\"=hex(100000000):00\n", "3"},
   };
   for (const auto& [text, line] : cases) {
     host::Registry registry;

@@ -12,7 +12,6 @@
 namespace vrinroad {
 namespace {
 
-const char kTarrowKey[] = "HKEY_LOCAL_MACHINE\\Software\\Tarrow ATG\\Skelda\\CurrentVersion";
 const std::string kDriverKey = std::string(host::kServicesKey) + "\\SKDDriver";
 
 std::string Programs() { return host::ShellFolders::Instance().CommonPrograms(); }

@@ -87,13 +87,27 @@ TEST_F(DatabaseHelpersTest, KeyWithAQuoteFailsToOpenWithTheInstallersRecord) {
   EXPECT_EQ(OpenHandles(), 0);
 }
 
-TEST_F(DatabaseHelpersTest, KeyTooLongForTheQueryIsRefusedNotCut) {
+// Queries of 255, 256, 257 and 10,000 characters into the 256-byte query:
+// the one that fits is run whole; longer keys are refused, never cut.
+class QueryLengthTest : public DatabaseHelpersTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(QueryLengthTest, RunWholeOrRefused) {
   MSIHANDLE hInstall = OpenSession(PackageSql());
-  std::string key(250, 'k');
+  const std::string head = "SELECT `Feature_` FROM `FeatureComponents` WHERE `Component_` = '";
+  const std::string key(GetParam() - head.size() - 1, 'k');
   auto raised = Raised([&] { InstallComponentGetFeature(hInstall, key.c_str()); });
-  EXPECT_EQ(raised, std::make_pair(std::string("InstallComponentGetFeature : szQuery"),
-                                   static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)));
+  if (GetParam() <= 255) {
+    EXPECT_EQ(raised,
+              std::make_pair(std::string("InstallGetARecord : MsiViewFetch"), static_cast<DWORD>(ERROR_NO_MORE_ITEMS)));
+    EXPECT_EQ(LogLines().at(1), "OV VRIN : InstallGetARecord -> " + head + key + "'");
+  } else {
+    EXPECT_EQ(raised, std::make_pair(std::string("InstallComponentGetFeature : szQuery"),
+                                     static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)));
+  }
+  EXPECT_EQ(OpenHandles(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(AroundTheQuery, QueryLengthTest, ::testing::Values(255, 256, 257, 10000));
 
 TEST_F(DatabaseHelpersTest, DeferredExecutionHasNoDatabaseToAsk) {
   MSIHANDLE hInstall = OpenSession(PackageSql());

@@ -69,15 +69,20 @@ TEST_F(InstallLogTest, ArgumentsAreNeverUsedAsAFormat) {
   EXPECT_EQ(LogLines(), (std::vector<std::string>{"OV VRIN : Path C:\\100%s%n%d\\x"}));
 }
 
-TEST_F(InstallLogTest, OverLongLineIsCutTo511Characters) {
+// Lines of 511, 512, 513 and 10,000 characters into the 512-byte line: the
+// first 511 characters are kept, in the log and on standard output alike.
+class TraceLineLengthTest : public InstallLogTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(TraceLineLengthTest, CutTo511Characters) {
   MSIHANDLE hInstall = OpenSession();
-  std::string value(10000, 'v');
-  InstallLog(hInstall, kLogRowTrace, "Value %s", value.c_str());
-  std::string expected = "OV VRIN : Value " + value;
-  expected.resize(511);
+  const std::string line = "OV VRIN : Value " + std::string(GetParam() - 16, 'v');
+  InstallLog(hInstall, kLogRowTrace, "Value %s", line.c_str() + 16);
+  const std::string expected = line.substr(0, 511);
   EXPECT_EQ(LogLines(), (std::vector<std::string>{expected}));
   EXPECT_EQ(TakeStdout(), expected + "\r\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(AroundTheLine, TraceLineLengthTest, ::testing::Values(511, 512, 513, 10000));
 
 TEST_F(InstallLogTest, LongFormatIsNotCutBeforeItsArguments) {
   MSIHANDLE hInstall = OpenSession();

@@ -178,16 +178,23 @@ TEST_F(RegistryHelpersTest, FailedEnumerationStopsTheWalk) {
   EXPECT_EQ(LogLines().at(2), "ERR: OV VRIN : Failed to enumerate  8");
 }
 
-TEST_F(RegistryHelpersTest, SubkeyNameLongerThanTheBufferIsRefusedNotCut) {
+// Subkey names go through a MAX_PATH buffer: up to 259 characters the tree
+// is deleted; a longer name ends the walk as an enumeration failure and the
+// key stays, never cut to some other key's name.
+class SubkeyNameLengthTest : public RegistryHelpersTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(SubkeyNameLengthTest, DeletedOrRefusedNotCut) {
   MSIHANDLE hInstall = OpenSession(vrintest::RowMarkersSql());
-  std::string longName(300, 'k');
-  LocalRegistry().Create("HKLM\\Software\\T\\" + longName);
-  LocalRegistry().Create("HKLM\\Software\\T\\" + longName.substr(0, 259));
-  EXPECT_FALSE(InstallDelRegTree(hInstall, HKEY_LOCAL_MACHINE, "Software\\T"));
-  // The 259-character name fits the buffer and goes; the longer one stays.
-  EXPECT_EQ(LocalRegistry().Find("HKLM\\Software\\T\\" + longName.substr(0, 259)), nullptr);
-  EXPECT_NE(LocalRegistry().Find("HKLM\\Software\\T\\" + longName), nullptr);
-  EXPECT_EQ(LogLines().at(4), "ERR: OV VRIN : Failed to enumerate  234");
+  const std::string key = "HKLM\\Software\\T\\" + std::string(GetParam(), 'k');
+  LocalRegistry().Create(key);
+  const bool fits = GetParam() <= 259;
+  EXPECT_EQ(InstallDelRegTree(hInstall, HKEY_LOCAL_MACHINE, "Software\\T") != FALSE, fits);
+  EXPECT_EQ(LocalRegistry().Find(key) == nullptr, fits);
+  if (!fits) {
+    EXPECT_EQ(LogLines().at(2), "ERR: OV VRIN : Failed to enumerate  234");
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(AroundMaxPath, SubkeyNameLengthTest, ::testing::Values(259, 260, 261, 10000));
 
 }  // namespace

@@ -15,8 +15,8 @@
 #include "host/registry.h"
 #include "host/services.h"
 #include "server/server_version.h"
-#include "tools/road/pe_builder.h"
 #include "tests/support/session_fixture.h"
+#include "tools/road/pe_builder.h"
 
 namespace {
 
@@ -217,6 +217,26 @@ TEST_F(ServerVersionTest, FolderIsCutAtTheLastRealBackslash) {
   EXPECT_EQ(VrinNTPreviousVersionInstalled(hInstall), 0u);
   EXPECT_EQ(Session().GetProperty("NTSERVERINSTALLDIR"), "C:\\Velmora");
 }
+
+// The image path into its MAX_PATH buffer, bare or quoted with arguments
+// after it: exact up to 259 characters, refused from 260 on.
+class ImagePathLengthTest : public ServerVersionTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(ImagePathLengthTest, FitsExactlyOrIsRefused) {
+  const std::string path = "C:\\" + std::string(GetParam() - 3, 'p');
+  Install({8, 0, 1, 0}, path, kImage);
+  for (const std::string& registered : {path, "\"" + path + "\" -service"}) {
+    LocalRegistry().SetString(Services().KeyPath("Skelda"), "ImagePath", registered, REG_EXPAND_SZ);
+    char szPath[MAX_PATH];
+    const bool fits = GetServiceImagePath(szPath, sizeof(szPath)) != FALSE;
+    EXPECT_EQ(fits, GetParam() <= 259) << registered.size();
+    if (fits) {
+      EXPECT_EQ(szPath, path);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AroundMaxPath, ImagePathLengthTest, ::testing::Values(259, 260, 261, 10000));
 
 TEST_F(ServerVersionTest, ImagePathOf260CharactersIsRefusedNotCut) {
   // 259 characters fit; 260 are refused, not cut to the 259 that exist.

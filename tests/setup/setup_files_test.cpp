@@ -230,6 +230,24 @@ TEST_F(SetupFilesTest, IcfUpgradeKeepsTheFolderButStillTracesIt) {
   EXPECT_EQ(Session().TargetPath("VRIN"), "D:\\Apps\\Velmora\\");
 }
 
+// INSTALLDIR and STARTUPMODE go through 260-byte buffers: values of up to
+// 259 characters are read whole, longer ones as their first 259.
+class IcfValueLengthTest : public SetupFilesTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(IcfValueLengthTest, ReadWholeOrAsTheFirst259Characters) {
+  MSIHANDLE hInstall = Open();
+  Session().SetProperty("ISUPGRADE", "1");  // the folder is traced, not moved
+  const std::string folder = "D:\\" + std::string(GetParam() - 3, 'f');
+  const std::string mode(GetParam(), 'm');
+  Files().AddFile(kIcf, "[VRIN]\r\nINSTALLDIR=" + folder + "\r\nSTARTUPMODE=" + mode + "\r\n");
+  EXPECT_EQ(VrinReadIcfFile(hInstall), 0u);
+  EXPECT_EQ(Starting("OV VRIN : Setting "), (Lines{Trace("Setting VRIN=" + folder.substr(0, 259)),
+                                                   Trace("Setting STARTUPMODE=" + mode.substr(0, 259))}));
+  EXPECT_EQ(Session().GetProperty("STARTUPMODE"), mode.substr(0, 259));
+}
+
+INSTANTIATE_TEST_SUITE_P(AroundTheBuffer, IcfValueLengthTest, ::testing::Values(259, 260, 261, 10000));
+
 TEST_F(SetupFilesTest, MissingIcfKeepsFolderAndStartupMode) {
   MSIHANDLE hInstall = Open();
   Session().SetProperty("STARTUPMODE", "Automatic");

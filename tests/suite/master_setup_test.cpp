@@ -12,8 +12,8 @@
 #include "host/registry.h"
 #include "host/services.h"
 #include "suite/master_setup.h"
-#include "tools/road/pe_builder.h"
 #include "tests/support/session_fixture.h"
+#include "tools/road/pe_builder.h"
 
 namespace {
 
@@ -171,15 +171,21 @@ TEST_F(MasterSetupTest, FolderOnlyWithoutProgramFilesDirIsTheSuffixAlone) {
   EXPECT_STREQ(info_.szInstallDir, "\\OV\\Lumicor Velmora");
 }
 
-TEST_F(MasterSetupTest, OverlongProgramFilesDirIsRefusedNotCut) {
-  LocalRegistry().SetString(kWindows, "ProgramFilesDir", "C:\\" + std::string(250, 'p'));
+// ProgramFilesDir is read into a MAX_PATH buffer and composed with the
+// 19 characters of "\\OV\\Lumicor Velmora" into the 260-byte field: a folder
+// that would not fit either is refused, never cut.
+class ProgramFilesDirLengthTest : public MasterSetupTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(ProgramFilesDirLengthTest, ComposedExactlyOrTheDefault) {
+  const std::string base = "C:\\" + std::string(GetParam() - 3, 'p');
+  LocalRegistry().SetString(kWindows, "ProgramFilesDir", base);
   EXPECT_EQ(Check(nullptr, 0), 1);
-  EXPECT_STREQ(info_.szInstallDir, kDefaultFolder);
-  LocalRegistry().SetString(kWindows, "ProgramFilesDir", "C:\\" + std::string(300, 'p'));
-  EXPECT_EQ(Check(nullptr, 0), 1);
-  EXPECT_STREQ(info_.szInstallDir, kDefaultFolder);
+  EXPECT_EQ(info_.szInstallDir, GetParam() <= 240 ? base + "\\OV\\Lumicor Velmora" : kDefaultFolder);
   EXPECT_TRUE(UntouchedPartsIntact());
 }
+
+INSTANTIATE_TEST_SUITE_P(AroundTheField, ProgramFilesDirLengthTest,
+                         ::testing::Values(239, 240, 241, 259, 260, 261, 10000));
 
 // --- Current generation --------------------------------------------------------
 
@@ -251,13 +257,21 @@ TEST_F(MasterSetupTest, OverlongServicePathIsRefused) {
   EXPECT_TRUE(UntouchedPartsIntact());
 }
 
-TEST_F(MasterSetupTest, OverlongProfileFolderIsRefused) {
-  WritePrivateProfileStringA("VRIN", "INSTALLDIR", ("E:\\" + std::string(270, 'f')).c_str(), kProfile);
+// The profile's folder: taken up to 259 characters; a longer one names no
+// usable folder, so the installed server's is taken.
+class ProfileFolderLengthTest : public MasterSetupTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(ProfileFolderLengthTest, TakenExactlyOrRefused) {
+  const std::string folder = "E:\\" + std::string(GetParam() - 3, 'f');
+  WritePrivateProfileStringA("VRIN", "INSTALLDIR", folder.c_str(), kProfile);
   CurrentServer("10", 2141);
-  EXPECT_EQ(Check(), 4);  // the profile named no usable folder: the server's is taken
-  EXPECT_STREQ(info_.szInstallDir, kServerFolder);
+  const bool fits = GetParam() <= 259;
+  EXPECT_EQ(Check(), fits ? 1 : 4);
+  EXPECT_EQ(info_.szInstallDir, fits ? folder : kServerFolder);
   EXPECT_TRUE(UntouchedPartsIntact());
 }
+
+INSTANTIATE_TEST_SUITE_P(AroundMaxPath, ProfileFolderLengthTest, ::testing::Values(259, 260, 261, 10000));
 
 TEST_F(MasterSetupTest, OverlongServiceImagePathIsRefused) {
   std::string image = "C:\\" + std::string(280, 'i') + "\\skdnt.exe";
