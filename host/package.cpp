@@ -1,12 +1,15 @@
 #include "host/package.h"
 
+#include <dirent.h>
 #include <libmsi.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <strings.h>
 
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 
@@ -47,6 +50,27 @@ void SilenceLibmsi() {
     g_log_set_default_handler(QuietLog, nullptr);
     silenced = true;
   }
+}
+
+// libmsi keeps a descriptor of every database file it opened after the
+// database is released. Closes those of a path only this process's host
+// uses (a package it made, a private copy), so that thousands of sessions
+// (a fault sweep, a fuzzer) do not run out of descriptors.
+void CloseLeftDescriptors(const std::string& path) {
+  DIR* descriptors = opendir("/proc/self/fd");
+  if (descriptors == nullptr) return;
+  std::vector<int> left;
+  const std::string deleted = path + " (deleted)";
+  while (dirent* entry = readdir(descriptors)) {
+    char target[PATH_MAX];
+    std::string link = std::string("/proc/self/fd/") + entry->d_name;
+    ssize_t length = readlink(link.c_str(), target, sizeof(target) - 1);
+    if (length <= 0) continue;
+    target[length] = '\0';
+    if (path == target || deleted == target) left.push_back(std::atoi(entry->d_name));
+  }
+  closedir(descriptors);
+  for (int descriptor : left) close(descriptor);
 }
 
 std::string TakeError(GError*& error) {
@@ -175,11 +199,13 @@ std::shared_ptr<Package> Package::FromSql(const std::vector<std::string>& statem
       std::string message = TakeError(error);
       libmsi_database_commit(database, nullptr);
       g_object_unref(database);
+      CloseLeftDescriptors(package->path_);
       throw std::runtime_error("package statement failed (" + message + "): " + sql);
     }
   }
   bool committed = libmsi_database_commit(database, &error);
   g_object_unref(database);
+  CloseLeftDescriptors(package->path_);
   if (!committed) throw std::runtime_error("cannot write package: " + TakeError(error));
   return package;
 }
@@ -198,14 +224,35 @@ Package::~Package() {
 
 DatabaseConnection::~DatabaseConnection() {
   if (database_ != nullptr) g_object_unref(database_);
+  if (!copyFolder_.empty()) {
+    const std::string copy = copyFolder_ + "/package.msi";
+    CloseLeftDescriptors(copy);
+    unlink(copy.c_str());
+    rmdir(copyFolder_.c_str());
+  }
 }
 
 std::shared_ptr<DatabaseConnection> DatabaseConnection::OpenReadOnly(const std::string& path) {
   SilenceLibmsi();
+  // Each connection reads its own copy, so the descriptor libmsi leaves
+  // behind is known to be this connection's.
+  char folderTemplate[] = "/tmp/vrinses-XXXXXX";
+  if (mkdtemp(folderTemplate) == nullptr) throw std::runtime_error("cannot create a session folder");
+  const std::string folder = folderTemplate;
+  const std::string copy = folder + "/package.msi";
+  std::error_code copied;
+  std::filesystem::copy_file(path, copy, copied);
   GError* error = nullptr;
-  LibmsiDatabase* database = libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error);
-  if (database == nullptr) throw std::runtime_error("cannot open package " + path + ": " + TakeError(error));
-  return std::make_shared<DatabaseConnection>(database);
+  LibmsiDatabase* database =
+      copied ? nullptr : libmsi_database_new(copy.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error);
+  if (database == nullptr) {
+    std::string why = copied ? copied.message() : TakeError(error);
+    CloseLeftDescriptors(copy);
+    unlink(copy.c_str());
+    rmdir(folder.c_str());
+    throw std::runtime_error("cannot open package " + path + ": " + why);
+  }
+  return std::make_shared<DatabaseConnection>(database, folder);
 }
 
 std::shared_ptr<ViewObject> ViewObject::Open(std::shared_ptr<DatabaseConnection> connection, const std::string& sql,

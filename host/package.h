@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/handles.h"
@@ -39,7 +40,10 @@ class Package {
 // An open database; temporary rows live only in this connection.
 class DatabaseConnection {
  public:
-  explicit DatabaseConnection(LibmsiDatabase* database) : database_(database) {}
+  // copyFolder: a private folder holding the copy the database was opened
+  // from, removed with the connection.
+  DatabaseConnection(LibmsiDatabase* database, std::string copyFolder)
+      : database_(database), copyFolder_(std::move(copyFolder)) {}
   ~DatabaseConnection();
   DatabaseConnection(const DatabaseConnection&) = delete;
   DatabaseConnection& operator=(const DatabaseConnection&) = delete;
@@ -49,6 +53,7 @@ class DatabaseConnection {
 
  private:
   LibmsiDatabase* database_;
+  std::string copyFolder_;
 };
 
 class DatabaseObject : public HandleObject {

@@ -1,6 +1,9 @@
 // The simulated installer's contracts that the library relies on.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
+
 #include "host/faults.h"
 #include "host/handles.h"
 #include "host/platform.h"
@@ -10,6 +13,21 @@
 namespace {
 
 class MsiApiTest : public vrintest::SessionTest {};
+
+// libmsi keeps a descriptor of each database file it opened; a sweep or a
+// fuzzer opens thousands of packages and sessions in one process.
+TEST_F(MsiApiTest, PackagesAndSessionsLeaveNoDescriptorOpen) {
+  auto descriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+  };
+  OpenSession({});  // the first package sets up what libmsi keeps for good
+  const auto before = descriptors();
+  for (int i = 0; i < 20; ++i) {
+    auto package = host::Package::FromSql(vrintest::ErrorTableSql({}));
+    host::Session::Open(package)->Close();
+  }
+  EXPECT_EQ(descriptors(), before);
+}
 
 TEST_F(MsiApiTest, SizeQueryContract) {
   MSIHANDLE hInstall = OpenSession();
