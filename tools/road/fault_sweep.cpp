@@ -455,8 +455,18 @@ FaultSweep::Broken FaultSweep::Check(const FailedCall* fault, const Outcome& out
       if (outcome.calls[i].first == fault->function && ++seen == fault->nth) failedAt = i;
     }
   }
+  // A log call that failed before a raise may have lost the entry line of
+  // the action that raised: the raise then seems to come from its caller.
+  const bool logLineLost =
+      fault != nullptr && (fault->function == "MsiCreateRecord" || fault->function == "MsiRecordSetString" ||
+                           fault->function == "MsiProcessMessage");
   for (const Raise& raise : outcome.raises) {
-    if (raise.reports == 1 || (raise.reports == 0 && (raise.templateRead || DroppedByDesign(raise)))) continue;
+    Raise inLeftOvers = raise;
+    inLeftOvers.action = "VrinGUIDeleteUpgradeLeftOvers";
+    bool dropped =
+        DroppedByDesign(raise) || (logLineLost && failedAt < raise.callsAtThrow &&
+                                   raise.action == "VrinGUIMergePostInstallFinalize" && DroppedByDesign(inLeftOvers));
+    if (raise.reports == 1 || (raise.reports == 0 && (raise.templateRead || dropped))) continue;
     // The failed call was the report's own writing: the report is lost to it.
     bool inReport = failedAt >= raise.callsAtThrow && failedAt < raise.callsAtRelease;
     if (raise.reports == 0 && inReport) continue;
