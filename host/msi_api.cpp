@@ -272,8 +272,10 @@ UINT MsiViewModify(MSIHANDLE hView, MSIMODIFY eModifyMode, MSIHANDLE hRecord) {
 }
 
 MSICONDITION MsiEvaluateCondition(MSIHANDLE hInstall, LPCSTR szCondition) {
-  if (auto error = Faults::Instance().Check("MsiEvaluateCondition", szCondition)) {
-    return static_cast<MSICONDITION>(*error);
+  // A fault gives the answer to return; the installer has no other answers
+  // than these four.
+  if (auto answer = Faults::Instance().Check("MsiEvaluateCondition", szCondition)) {
+    return *answer <= MSICONDITION_ERROR ? static_cast<MSICONDITION>(*answer) : MSICONDITION_ERROR;
   }
   auto session = SessionOf(hInstall);
   // Windows answers a bad handle with an error even for a null condition.

@@ -349,6 +349,9 @@ TEST_F(ConditionTest, FaultReturnsTheChosenResult) {
   EXPECT_EQ(Evaluate("1"), T);
   EXPECT_EQ(Evaluate("&Main = 2"), E);
   EXPECT_EQ(Evaluate("&Main = 2"), F);
+  // An error code given as the answer is still one of the installer's four.
+  host::Faults::Instance().Fail("MsiEvaluateCondition", ERROR_INSTALL_FAILURE);
+  EXPECT_EQ(Evaluate("1"), E);
 }
 
 TEST_F(ConditionTest, DeepNestingIsAnErrorNotACrash) {

@@ -306,6 +306,8 @@ uint32_t PlausibleError(const std::string& function) {
   static const std::map<std::string, uint32_t> kErrors = {
       // Registry: access denied; a remote registry that cannot be reached.
       {"RegConnectRegistry", ERROR_BAD_NETPATH},
+      // A condition the installer cannot evaluate: its answer, not an error code.
+      {"MsiEvaluateCondition", MSICONDITION_ERROR},
       // Services: access denied, a handle the manager no longer knows.
       {"CloseServiceHandle", ERROR_INVALID_HANDLE},
       // Files: a file another program holds, a disk that fails.
