@@ -14,8 +14,8 @@
 #include "host/shell.h"
 #include "runtime/file_helpers.h"
 #include "runtime/install_exception.h"
-#include "tools/road/pe_builder.h"
 #include "tests/support/session_fixture.h"
+#include "tools/road/pe_builder.h"
 
 namespace {
 

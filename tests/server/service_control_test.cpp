@@ -18,8 +18,8 @@
 #include "host/services.h"
 #include "runtime/module.h"
 #include "server/service_control.h"
-#include "tools/road/pe_builder.h"
 #include "tests/support/session_fixture.h"
+#include "tools/road/pe_builder.h"
 
 namespace {
 
