@@ -2,6 +2,15 @@
 
 namespace vrintest {
 
+std::string SqlText(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted + "'";
+}
+
 std::vector<std::string> ErrorTableSql(const std::vector<std::pair<int, std::string>>& rows) {
   std::vector<std::string> sql = {
       "CREATE TABLE `Error` (`Error` SHORT NOT NULL, `Message` LONGCHAR LOCALIZABLE PRIMARY KEY `Error`)"};

@@ -7,6 +7,9 @@
 
 namespace vrintest {
 
+// A text as an SQL string literal: in single quotes, each quote doubled.
+std::string SqlText(const std::string& text);
+
 // An Error table with the given rows (number, template).
 std::vector<std::string> ErrorTableSql(const std::vector<std::pair<int, std::string>>& rows);
 

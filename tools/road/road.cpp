@@ -26,15 +26,6 @@ const char kConsoleFeature[] = "ConsoleFeature";
 const char kServerFileName[] = "Skdnt.exe";
 const char kConsoleFileName[] = "Skdwin.exe";
 
-std::string Quote(const std::string& text) {
-  std::string quoted;
-  for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
-  }
-  return "'" + quoted + "'";
-}
-
 std::string VersionText(const vrintest::FileVersion& version) {
   return std::to_string(version.major) + "." + std::to_string(version.minor) + "." + std::to_string(version.build) +
          "." + std::to_string(version.revision);
@@ -152,7 +143,8 @@ std::vector<std::string> PackageSql(const PackageOptions& package) {
                                                                  {"ISReleaseFlags", package.releaseFlags}};
   for (const auto& [name, value] : properties) {
     if (value.empty()) continue;
-    sql.push_back("INSERT INTO `Property` (`Property`, `Value`) VALUES (" + Quote(name) + ", " + Quote(value) + ")");
+    sql.push_back("INSERT INTO `Property` (`Property`, `Value`) VALUES (" + vrintest::SqlText(name) + ", " +
+                  vrintest::SqlText(value) + ")");
   }
 
   sql.push_back(
@@ -165,11 +157,12 @@ std::vector<std::string> PackageSql(const PackageOptions& package) {
   if (package.withConsole) directories.push_back({"GUIFOLDER", "VRIN", "Console"});
   for (const auto& row : directories) {
     if (row[1].empty()) {
-      sql.push_back("INSERT INTO `Directory` (`Directory`, `DefaultDir`) VALUES (" + Quote(row[0]) + ", " +
-                    Quote(row[2]) + ")");
+      sql.push_back("INSERT INTO `Directory` (`Directory`, `DefaultDir`) VALUES (" + vrintest::SqlText(row[0]) + ", " +
+                    vrintest::SqlText(row[2]) + ")");
     } else {
-      sql.push_back("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES (" + Quote(row[0]) +
-                    ", " + Quote(row[1]) + ", " + Quote(row[2]) + ")");
+      sql.push_back("INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES (" +
+                    vrintest::SqlText(row[0]) + ", " + vrintest::SqlText(row[1]) + ", " + vrintest::SqlText(row[2]) +
+                    ")");
     }
   }
 

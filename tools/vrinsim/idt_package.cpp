@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/road/package_sql.h"
 #include "tools/vrinsim/scenario.h"
 
 namespace vrinsim {
@@ -58,15 +59,6 @@ std::string Untranslate(const std::string& field) {
     }
   }
   return text;
-}
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
-  }
-  return quoted + "'";
 }
 
 struct Column {
@@ -153,7 +145,7 @@ std::vector<std::string> TableSql(const fs::path& path) {
         }
         value = number;
       } else {
-        value = Quoted(Untranslate(fields[i]));
+        value = vrintest::SqlText(Untranslate(fields[i]));
       }
       names += (names.empty() ? "`" : ", `") + columns[i].name + "`";
       values += (values.empty() ? "" : ", ") + value;
