@@ -81,7 +81,7 @@ class NewDescriptors {
   }
 
  private:
-  static constexpr size_t kWatched = 8;
+  static constexpr size_t kWatched = 4;
   static constexpr int kLimit = 4096;
   std::vector<int> free_;
 };
