@@ -300,9 +300,9 @@ FileSystem::FileSystem() { MakeDrives(); }
 
 FileSystem::~FileSystem() = default;
 
-FileNode* FileSystem::Drive(char letter, bool create) {
+FileNode* FileSystem::Drive(char letter) {
   std::unique_ptr<FileNode>& drive = drives_[letter];
-  if (!drive && create) {
+  if (!drive) {
     drive = std::make_unique<FileNode>();
     drive->directory = true;
   }
@@ -311,7 +311,7 @@ FileNode* FileSystem::Drive(char letter, bool create) {
 
 void FileSystem::MakeDrives() {
   drives_.clear();
-  AddChild(*AddChild(*Drive('C', true), "WINDOWS", true), "system32", true);
+  AddChild(*AddChild(*Drive('C'), "WINDOWS", true), "system32", true);
 }
 
 void FileSystem::Reset() {
@@ -329,14 +329,15 @@ uint32_t FileSystem::Resolve(const char* path, FileLocation* out, FileNode** par
   uint32_t error = ParsePath(path, wildcards, &parsed);
   if (error != ERROR_SUCCESS) return error;
   auto drive = drives_.find(parsed.drive);
-  if (drive == drives_.end() || !drive->second) return ERROR_PATH_NOT_FOUND;
+  if (drive == drives_.end()) return ERROR_PATH_NOT_FOUND;
   FileNode* folder = nullptr;
   FileNode* found = drive->second.get();
-  for (const std::string& part : parsed.parts) {
+  // Every component but the last must be a folder that exists.
+  for (size_t i = 0; i < parsed.parts.size(); ++i) {
     if (!found->directory) return ERROR_PATH_NOT_FOUND;
     folder = found;
-    found = FindChild(*folder, part);
-    if (found == nullptr && &part != &parsed.parts.back()) return ERROR_PATH_NOT_FOUND;
+    found = FindChild(*folder, parsed.parts[i]);
+    if (found == nullptr && i + 1 < parsed.parts.size()) return ERROR_PATH_NOT_FOUND;
   }
   FileLocation location;
   location.drive = parsed.drive;
@@ -760,7 +761,7 @@ FileNode* FileSystem::CreateParents(const std::string& path, FileLocation* locat
   if (error != ERROR_SUCCESS || parsed.parts.empty()) {
     throw std::invalid_argument("unusable path " + path + " (error " + std::to_string(error) + ")");
   }
-  FileNode* folder = Drive(parsed.drive, true);
+  FileNode* folder = Drive(parsed.drive);
   for (size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
     FileNode* child = FindChild(*folder, parsed.parts[i]);
     if (child == nullptr) child = AddChild(*folder, parsed.parts[i], true);
@@ -822,14 +823,14 @@ void FileSystem::ForEach(
     FileLocation location;
     location.drive = letter;
     location.exists = true;
-    if (drive) Visit(*drive, location, visit);
+    Visit(*drive, location, visit);
   }
 }
 
 void FileSystem::WriteDrives(const std::string& folder) const {
   namespace fs = std::filesystem;
   for (const auto& [letter, drive] : drives_) {
-    if (drive) fs::create_directories(fs::path(folder) / std::string(1, letter));
+    fs::create_directories(fs::path(folder) / std::string(1, letter));
   }
   ForEach([&](const FileLocation& location, const std::string* content) {
     fs::path path = fs::path(folder) / std::string(1, location.drive);

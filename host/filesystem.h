@@ -167,7 +167,8 @@ class FileSystem {
                    bool wildcards = false) const;
   // The node of a drive and stored-spelling path, or null.
   FileNode* Exact(char drive, const std::vector<std::string>& parts) const;
-  FileNode* Drive(char letter, bool create);
+  // The root of a drive, made when missing.
+  FileNode* Drive(char letter);
   // The Windows path of a test call, located; throws when unusable.
   FileLocation LocateForTest(const std::string& path, FileNode** node = nullptr) const;
   // Creates the folders of path (and its drive) that are missing; the folder
