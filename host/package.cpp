@@ -116,9 +116,12 @@ class PackageFolder {
   PackageFolder() : owner_(getpid()) {
     struct stat status = {};
     const char* temporary = std::getenv("TMPDIR");
-    std::string parent = stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode) ? "/dev/shm"
-                         : temporary != nullptr && temporary[0] != '\0'            ? temporary
-                                                                                   : "/tmp";
+    std::string parent = "/tmp";
+    if (stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode)) {
+      parent = "/dev/shm";
+    } else if (temporary != nullptr && temporary[0] != '\0') {
+      parent = temporary;
+    }
     std::string pattern = parent + "/vrinpkg-XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
