@@ -121,7 +121,9 @@ std::vector<std::string> ListedNames(const FileNode& folder) {
   std::vector<std::pair<std::string, std::string>> keyed;
   keyed.reserve(folder.children.size());
   for (const auto& [name, child] : folder.children) keyed.emplace_back(UpcaseKey(name), name);
-  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  // Not std::stable_sort: its buffer comes from the nothrow operator new,
+  // which the host counts (and fails) as the library's allocation.
+  std::sort(keyed.begin(), keyed.end());
   std::vector<std::string> names;
   names.reserve(keyed.size());
   for (auto& [key, name] : keyed) names.push_back(std::move(name));
