@@ -1,15 +1,10 @@
 #include "host/filesystem.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "host/code_page.h"
@@ -17,6 +12,18 @@
 #include "host/win32_files.h"
 
 namespace host {
+
+struct FileNode {
+  std::string name;  // as created
+  bool directory = false;
+  std::shared_ptr<std::string> content;                       // a file's bytes, shared with its handles
+  std::map<std::string, std::unique_ptr<FileNode>> children;  // a folder's, by stored name
+  // The children by folded name, valid while foldedFor is the ANSI code page
+  // (folding depends on it); foldsCollide when two names fold alike in it.
+  std::map<std::string, FileNode*> folded;
+  unsigned foldedFor = 0;
+  bool foldsCollide = false;
+};
 
 namespace {
 
@@ -109,33 +116,66 @@ std::string UpcaseKey(const std::string& name) {
   return key;
 }
 
-bool HostIsDirectory(const std::string& hostPath) {
-  struct stat st;
-  return ::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The entries of a Linux folder in FindFirstFile's order.
-std::vector<std::string> HostEntries(const std::string& hostDirectory) {
+// A folder's names in FindFirstFile's order.
+std::vector<std::string> ListedNames(const FileNode& folder) {
+  std::vector<std::pair<std::string, std::string>> keyed;
+  keyed.reserve(folder.children.size());
+  for (const auto& [name, child] : folder.children) keyed.emplace_back(UpcaseKey(name), name);
+  // Not std::stable_sort: its buffer comes from the nothrow operator new,
+  // which the host counts (and fails) as the library's allocation.
+  std::sort(keyed.begin(), keyed.end());
   std::vector<std::string> names;
-  DIR* dir = ::opendir(hostDirectory.c_str());
-  if (dir == nullptr) return names;
-  while (struct dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end(),
-            [](const std::string& a, const std::string& b) { return UpcaseKey(a) < UpcaseKey(b); });
+  names.reserve(keyed.size());
+  for (auto& [key, name] : keyed) names.push_back(std::move(name));
   return names;
 }
 
-// The stored spelling of name in a Linux folder, compared without case.
-std::optional<std::string> FindStored(const std::string& hostDirectory, const std::string& name) {
-  const std::string folded = FoldCase(name);
-  for (const std::string& entry : HostEntries(hostDirectory)) {
-    if (FoldCase(entry) == folded) return entry;
+// Names that fold alike (possible only after a change of code page): the one
+// listed first answers, as when the names were searched in listing order.
+void Refold(FileNode& folder) {
+  folder.folded.clear();
+  folder.foldsCollide = false;
+  for (const std::string& name : ListedNames(folder)) {
+    if (!folder.folded.emplace(FoldCase(name), folder.children[name].get()).second) folder.foldsCollide = true;
   }
-  return std::nullopt;
+  folder.foldedFor = AnsiCodePage();
+}
+
+// The child of a folder named name, compared without case.
+FileNode* FindChild(FileNode& folder, const std::string& name) {
+  if (folder.foldedFor != AnsiCodePage()) Refold(folder);
+  auto it = folder.folded.find(FoldCase(name));
+  return it == folder.folded.end() ? nullptr : it->second;
+}
+
+// Puts a node whose name no child has, compared without case, into a folder.
+FileNode* Attach(FileNode& folder, std::unique_ptr<FileNode> node) {
+  FileNode* added = node.get();
+  folder.children[added->name] = std::move(node);
+  if (folder.foldedFor == AnsiCodePage() && !folder.folded.emplace(FoldCase(added->name), added).second) {
+    folder.foldedFor = 0;
+  }
+  return added;
+}
+
+FileNode* AddChild(FileNode& folder, const std::string& name, bool directory) {
+  auto node = std::make_unique<FileNode>();
+  node->name = name;
+  node->directory = directory;
+  if (!directory) node->content = std::make_shared<std::string>();
+  return Attach(folder, std::move(node));
+}
+
+std::unique_ptr<FileNode> TakeChild(FileNode& folder, const std::string& name) {
+  auto it = folder.children.find(name);
+  std::unique_ptr<FileNode> node = std::move(it->second);
+  folder.children.erase(it);
+  if (folder.foldsCollide) {
+    folder.foldedFor = 0;
+  } else {
+    folder.folded.erase(FoldCase(name));
+  }
+  return node;
 }
 
 // DOS wildcard matching, character by character, without regard to case.
@@ -177,10 +217,6 @@ bool Denies(uint32_t access, uint32_t share) {
 // Two opens of one file conflict when either asks for what the other does not share.
 bool SharingConflict(uint32_t accessA, uint32_t shareA, uint32_t accessB, uint32_t shareB) {
   return Denies(accessA, shareB) || Denies(accessB, shareA);
-}
-
-std::string JoinHost(const std::string& directory, const std::string& name) {
-  return name.empty() ? directory : directory + "/" + name;
 }
 
 // Multi-string bytes to strings; the list ends at its first empty string only
@@ -226,14 +262,24 @@ void RekeyMap(std::map<std::string, Value>& table, const std::string& fromKey, c
   for (auto& [key, value] : moved) table[key] = value;
 }
 
+void Visit(const FileNode& folder, FileLocation& location,
+           const std::function<void(const FileLocation& location, const std::string* content)>& visit) {
+  for (const auto& [name, child] : folder.children) {
+    location.parts.push_back(name);
+    location.storedName = name;
+    location.directory = child->directory;
+    visit(location, child->directory ? nullptr : child->content.get());
+    if (child->directory) Visit(*child, location, visit);
+    location.parts.pop_back();
+  }
+}
+
 std::string StripNtPrefix(const std::string& path) {
   const size_t prefix = std::strlen(kNtPrefix);
   return path.compare(0, prefix, kNtPrefix) == 0 ? path.substr(prefix) : path;
 }
 
 }  // namespace
-
-std::string FileLocation::HostPath() const { return JoinHost(hostParent, storedName); }
 
 std::string FileLocation::WindowsPath() const {
   std::string path(1, drive);
@@ -252,68 +298,75 @@ FileSystem& FileSystem::Instance() {
   return fileSystem;
 }
 
-FileSystem::FileSystem() { MakeRoot(); }
+FileSystem::FileSystem() { MakeDrives(); }
 
-FileSystem::~FileSystem() {
-  for (auto& [handle, file] : files_) ::close(file.fd);
-  RemoveRoot();
+FileSystem::~FileSystem() = default;
+
+FileNode* FileSystem::Drive(char letter) {
+  std::unique_ptr<FileNode>& drive = drives_[letter];
+  if (!drive) {
+    drive = std::make_unique<FileNode>();
+    drive->directory = true;
+  }
+  return drive.get();
 }
 
-void FileSystem::MakeRoot() {
-  // In the temporary folder the environment names, as mkdtemp's callers do.
-  const char* folder = std::getenv("TMPDIR");
-  std::string pattern = std::string(folder != nullptr && folder[0] != '\0' ? folder : "/tmp") + "/vrinfs-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create the machine's file system");
-  root_ = pattern;
-  std::filesystem::create_directories(root_ + "/C/WINDOWS/system32");
-}
-
-void FileSystem::RemoveRoot() {
-  if (root_.empty()) return;
-  std::error_code ignored;
-  std::filesystem::remove_all(root_, ignored);
-  root_.clear();
+void FileSystem::MakeDrives() {
+  drives_.clear();
+  AddChild(*AddChild(*Drive('C'), "WINDOWS", true), "system32", true);
 }
 
 void FileSystem::Reset() {
-  for (auto& [handle, file] : files_) ::close(file.fd);
   files_.clear();
   finds_.clear();
   attributes_.clear();
   held_.clear();
   heldDirectories_.clear();
-  RemoveRoot();
-  MakeRoot();
+  MakeDrives();
 }
 
-uint32_t FileSystem::Locate(const char* path, FileLocation* out, bool wildcards) const {
+uint32_t FileSystem::Resolve(const char* path, FileLocation* out, FileNode** parent, FileNode** node,
+                             bool wildcards) const {
   ParsedPath parsed;
   uint32_t error = ParsePath(path, wildcards, &parsed);
   if (error != ERROR_SUCCESS) return error;
+  auto drive = drives_.find(parsed.drive);
+  if (drive == drives_.end()) return ERROR_PATH_NOT_FOUND;
+  FileNode* folder = nullptr;
+  FileNode* found = drive->second.get();
+  // Every component but the last must be a folder that exists.
+  for (size_t i = 0; i < parsed.parts.size(); ++i) {
+    if (!found->directory) return ERROR_PATH_NOT_FOUND;
+    folder = found;
+    found = FindChild(*folder, parsed.parts[i]);
+    if (found == nullptr && i + 1 < parsed.parts.size()) return ERROR_PATH_NOT_FOUND;
+  }
   FileLocation location;
   location.drive = parsed.drive;
-  location.parts = parsed.parts;
-  std::string directory = root_ + "/" + std::string(1, parsed.drive);
-  if (!HostIsDirectory(directory)) return ERROR_PATH_NOT_FOUND;
-  if (parsed.parts.empty()) {
-    location.hostParent = directory;
-    location.exists = true;
-    location.directory = true;
-    *out = location;
-    return ERROR_SUCCESS;
-  }
-  for (size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
-    std::optional<std::string> stored = FindStored(directory, parsed.parts[i]);
-    if (!stored || !HostIsDirectory(JoinHost(directory, *stored))) return ERROR_PATH_NOT_FOUND;
-    directory = JoinHost(directory, *stored);
-  }
-  location.hostParent = directory;
-  std::optional<std::string> stored = FindStored(directory, parsed.parts.back());
-  location.storedName = stored ? *stored : parsed.parts.back();
-  location.exists = stored.has_value();
-  location.directory = location.exists && HostIsDirectory(location.HostPath());
-  *out = location;
+  location.parts = std::move(parsed.parts);
+  if (!location.parts.empty()) location.storedName = found != nullptr ? found->name : location.parts.back();
+  location.exists = found != nullptr;
+  location.directory = found != nullptr && found->directory;
+  *out = std::move(location);
+  if (parent != nullptr) *parent = folder;
+  if (node != nullptr) *node = found;
   return ERROR_SUCCESS;
+}
+
+uint32_t FileSystem::Locate(const char* path, FileLocation* out, bool wildcards) const {
+  return Resolve(path, out, nullptr, nullptr, wildcards);
+}
+
+FileNode* FileSystem::Exact(char drive, const std::vector<std::string>& parts) const {
+  auto it = drives_.find(drive);
+  if (it == drives_.end()) return nullptr;
+  FileNode* node = it->second.get();
+  for (const std::string& part : parts) {
+    if (node == nullptr || !node->directory) return nullptr;
+    auto child = node->children.find(part);
+    node = child != node->children.end() ? child->second.get() : nullptr;
+  }
+  return node;
 }
 
 uint32_t FileSystem::Attributes(const FileLocation& location) const {
@@ -386,7 +439,8 @@ uint32_t FileSystem::ChangeAttributes(const char* path, uint32_t attributes) {
 
 uint32_t FileSystem::Unlink(const char* path) {
   FileLocation location;
-  uint32_t error = Locate(path, &location);
+  FileNode* parent = nullptr;
+  uint32_t error = Resolve(path, &location, &parent, nullptr);
   if (error != ERROR_SUCCESS) return error;
   if (!location.exists) return ERROR_FILE_NOT_FOUND;
   if (location.directory) return ERROR_ACCESS_DENIED;
@@ -396,23 +450,26 @@ uint32_t FileSystem::Unlink(const char* path) {
   error = CheckSharing(key, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (error != ERROR_SUCCESS) return error;
   if (ReadOnly(key)) return ERROR_ACCESS_DENIED;
-  if (::unlink(location.HostPath().c_str()) != 0) return ERROR_ACCESS_DENIED;
+  TakeChild(*parent, location.storedName);
   Forget(key);
   return ERROR_SUCCESS;
 }
 
 uint32_t FileSystem::MakeDirectory(const char* path) {
   FileLocation location;
-  uint32_t error = Locate(path, &location);
+  FileNode* parent = nullptr;
+  uint32_t error = Resolve(path, &location, &parent, nullptr);
   if (error != ERROR_SUCCESS) return error;
   if (location.exists) return ERROR_ALREADY_EXISTS;
-  if (::mkdir(location.HostPath().c_str(), 0755) != 0) return ERROR_ACCESS_DENIED;
+  AddChild(*parent, location.storedName, true);
   return ERROR_SUCCESS;
 }
 
 uint32_t FileSystem::RemoveEmptyDirectory(const char* path) {
   FileLocation location;
-  uint32_t error = Locate(path, &location);
+  FileNode* parent = nullptr;
+  FileNode* node = nullptr;
+  uint32_t error = Resolve(path, &location, &parent, &node);
   if (error != ERROR_SUCCESS) return error;
   if (!location.exists) return ERROR_FILE_NOT_FOUND;
   if (!location.directory) return ERROR_DIRECTORY;
@@ -421,8 +478,8 @@ uint32_t FileSystem::RemoveEmptyDirectory(const char* path) {
   const std::string key = location.Key();
   if (heldDirectories_.count(key) != 0) return ERROR_SHARING_VIOLATION;
   if (ReadOnly(key)) return ERROR_ACCESS_DENIED;
-  if (!HostEntries(location.HostPath()).empty()) return ERROR_DIR_NOT_EMPTY;
-  if (::rmdir(location.HostPath().c_str()) != 0) return ERROR_ACCESS_DENIED;
+  if (!node->children.empty()) return ERROR_DIR_NOT_EMPTY;
+  TakeChild(*parent, location.storedName);
   Forget(key);
   return ERROR_SUCCESS;
 }
@@ -473,12 +530,14 @@ uint32_t FileSystem::ScheduleAtRestart(const char* source, const char* target, b
 
 uint32_t FileSystem::Rename(const char* source, const char* target, bool replace) {
   FileLocation from;
-  uint32_t error = Locate(source, &from);
+  FileNode* fromParent = nullptr;
+  uint32_t error = Resolve(source, &from, &fromParent, nullptr);
   if (error != ERROR_SUCCESS) return error;
   if (!from.exists) return ERROR_FILE_NOT_FOUND;
   if (from.IsRoot()) return ERROR_ACCESS_DENIED;
   FileLocation to;
-  error = Locate(target, &to);
+  FileNode* toParent = nullptr;
+  error = Resolve(target, &to, &toParent, nullptr);
   if (error != ERROR_SUCCESS) return error;
   const std::string fromKey = from.Key();
   const std::string toKey = to.Key();
@@ -493,9 +552,11 @@ uint32_t FileSystem::Rename(const char* source, const char* target, bool replace
     error = Unlink(target);
     if (error != ERROR_SUCCESS) return error;
   }
-  if (::rename(from.HostPath().c_str(), JoinHost(to.hostParent, to.parts.back()).c_str()) != 0) {
-    return ERROR_ACCESS_DENIED;
-  }
+  // A folder cannot move into itself.
+  if (from.directory && toKey != fromKey && UnderKey(toKey, fromKey)) return ERROR_ACCESS_DENIED;
+  std::unique_ptr<FileNode> moved = TakeChild(*fromParent, from.storedName);
+  moved->name = to.parts.back();
+  Attach(*toParent, std::move(moved));
   MoveSideEntries(fromKey, toKey);
   return ERROR_SUCCESS;
 }
@@ -503,7 +564,9 @@ uint32_t FileSystem::Rename(const char* source, const char* target, bool replace
 uint32_t FileSystem::Open(const char* path, uint32_t access, uint32_t share, uint32_t disposition, uint32_t attributes,
                           uintptr_t* handle, bool* existed) {
   FileLocation location;
-  uint32_t error = Locate(path, &location);
+  FileNode* parent = nullptr;
+  FileNode* node = nullptr;
+  uint32_t error = Resolve(path, &location, &parent, &node);
   if (error != ERROR_SUCCESS) return error;
   if (location.IsRoot() || location.directory) return ERROR_ACCESS_DENIED;
   *existed = location.exists;
@@ -528,14 +591,14 @@ uint32_t FileSystem::Open(const char* path, uint32_t access, uint32_t share, uin
     if (error != ERROR_SUCCESS) return error;
     if (ReadOnly(key) && ((access & kWriteAccess) != 0 || truncate)) return ERROR_ACCESS_DENIED;
   }
-  int flags = (access & kWriteAccess) != 0 ? O_RDWR : O_RDONLY;
-  if (!location.exists) flags |= O_CREAT;
-  if (truncate) flags |= O_TRUNC;
-  int fd = ::open(location.HostPath().c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) return ERROR_ACCESS_DENIED;
-  if (!location.exists) attributes_[key] = (attributes & kSettableAttributes) | FILE_ATTRIBUTE_ARCHIVE;
+  if (node == nullptr) {
+    node = AddChild(*parent, location.storedName, false);
+    attributes_[key] = (attributes & kSettableAttributes) | FILE_ATTRIBUTE_ARCHIVE;
+  } else if (truncate) {
+    node->content->clear();
+  }
   *handle = NextHandle();
-  files_[*handle] = OpenFile{key, location.HostPath(), access, share, fd};
+  files_[*handle] = OpenFile{key, node->content, 0, access, share};
   return ERROR_SUCCESS;
 }
 
@@ -543,9 +606,13 @@ uint32_t FileSystem::Read(uintptr_t handle, void* buffer, uint32_t count, uint32
   auto it = files_.find(handle);
   if (it == files_.end()) return ERROR_INVALID_HANDLE;
   if ((it->second.access & kReadAccess) == 0) return ERROR_ACCESS_DENIED;
-  ssize_t result = ::read(it->second.fd, buffer, count);
-  if (result < 0) return ERROR_ACCESS_DENIED;
-  *read = static_cast<uint32_t>(result);
+  OpenFile& file = it->second;
+  const std::string& content = *file.content;
+  const uint64_t available = file.position < content.size() ? content.size() - file.position : 0;
+  const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(count, available));
+  if (length > 0) std::memcpy(buffer, content.data() + file.position, length);
+  file.position += length;
+  *read = length;
   return ERROR_SUCCESS;
 }
 
@@ -553,25 +620,31 @@ uint32_t FileSystem::Write(uintptr_t handle, const void* buffer, uint32_t count,
   auto it = files_.find(handle);
   if (it == files_.end()) return ERROR_INVALID_HANDLE;
   if ((it->second.access & kWriteAccess) == 0) return ERROR_ACCESS_DENIED;
-  ssize_t result = ::write(it->second.fd, buffer, count);
-  if (result < 0) return ERROR_ACCESS_DENIED;
-  *written = static_cast<uint32_t>(result);
+  if (count == 0) {
+    *written = 0;
+    return ERROR_SUCCESS;
+  }
+  OpenFile& file = it->second;
+  std::string& content = *file.content;
+  // Past the end (another handle truncated the file) the gap reads as zeros.
+  if (content.size() < file.position) content.resize(file.position, '\0');
+  content.replace(file.position, std::min<uint64_t>(count, content.size() - file.position),
+                  static_cast<const char*>(buffer), count);
+  file.position += count;
+  *written = count;
   return ERROR_SUCCESS;
 }
 
 uint32_t FileSystem::Size(uintptr_t handle, uint64_t* size) const {
   auto it = files_.find(handle);
   if (it == files_.end()) return ERROR_INVALID_HANDLE;
-  struct stat st;
-  if (::fstat(it->second.fd, &st) != 0) return ERROR_INVALID_HANDLE;
-  *size = static_cast<uint64_t>(st.st_size);
+  *size = it->second.content->size();
   return ERROR_SUCCESS;
 }
 
 uint32_t FileSystem::Close(uintptr_t handle) {
   auto it = files_.find(handle);
   if (it == files_.end()) return ERROR_INVALID_HANDLE;
-  ::close(it->second.fd);
   files_.erase(it);
   return ERROR_SUCCESS;
 }
@@ -586,22 +659,15 @@ bool FileSystem::FillFindData(const FindState& state, const std::string& name, F
     *data = FindEntryData{name, FILE_ATTRIBUTE_DIRECTORY, 0};
     return true;
   }
-  const std::string hostPath = JoinHost(state.directoryHost, name);
-  struct stat st;
-  if (::stat(hostPath.c_str(), &st) != 0) return false;
-  // The side tables are keyed by Windows path: rebuild it from the host path.
   FileLocation location;
-  location.directory = S_ISDIR(st.st_mode);
-  std::string relative = hostPath.substr(root_.size() + 1);
-  location.drive = relative[0];
-  size_t start = 2;
-  while (start <= relative.size()) {
-    size_t end = relative.find('/', start);
-    if (end == std::string::npos) end = relative.size();
-    if (end > start) location.parts.push_back(relative.substr(start, end - start));
-    start = end + 1;
-  }
-  *data = FindEntryData{name, Attributes(location), location.directory ? 0 : static_cast<uint64_t>(st.st_size)};
+  location.drive = state.drive;
+  location.parts = state.folder;
+  location.parts.push_back(name);
+  const FileNode* node = Exact(location.drive, location.parts);
+  if (node == nullptr) return false;
+  location.exists = true;
+  location.directory = node->directory;
+  *data = FindEntryData{name, Attributes(location), node->directory ? 0 : static_cast<uint64_t>(node->content->size())};
   return true;
 }
 
@@ -612,18 +678,20 @@ uint32_t FileSystem::FindStart(const char* pattern, uintptr_t* handle, FindEntry
   // A pattern that ends in a separator, or names a root, lists nothing.
   if (parsed.trailingSeparator || parsed.parts.empty()) return ERROR_FILE_NOT_FOUND;
   const std::string wildcard = parsed.parts.back();
-  FileLocation directory;
-  std::string directoryPath = std::string(1, parsed.drive) + ":\\";
-  for (size_t i = 0; i + 1 < parsed.parts.size(); ++i) directoryPath += parsed.parts[i] + "\\";
-  error = Locate(directoryPath.c_str(), &directory);
-  if (error != ERROR_SUCCESS) return error;
-  if (!directory.exists || !directory.directory) return ERROR_PATH_NOT_FOUND;
   FindState state;
-  state.directoryHost = directory.HostPath();
+  state.drive = parsed.drive;
+  auto drive = drives_.find(parsed.drive);
+  if (drive == drives_.end()) return ERROR_PATH_NOT_FOUND;
+  FileNode* directory = drive->second.get();
+  for (size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
+    directory = FindChild(*directory, parsed.parts[i]);
+    if (directory == nullptr || !directory->directory) return ERROR_PATH_NOT_FOUND;
+    state.folder.push_back(directory->name);
+  }
   std::vector<std::string> candidates;
   // NTFS lists "." and ".." first, except in a drive's root.
-  if (!directory.IsRoot()) candidates = {".", ".."};
-  for (const std::string& name : HostEntries(state.directoryHost)) candidates.push_back(name);
+  if (!state.folder.empty()) candidates = {".", ".."};
+  for (std::string& name : ListedNames(*directory)) candidates.push_back(std::move(name));
   for (const std::string& name : candidates) {
     if (WildcardMatch(wildcard, name)) state.names.push_back(name);
   }
@@ -655,20 +723,15 @@ uint32_t FileSystem::FindEnd(uintptr_t handle) {
 
 uint32_t FileSystem::ReadWhole(const char* path, uint32_t access, uint32_t share, std::string* content) const {
   FileLocation location;
-  uint32_t error = Locate(path, &location);
+  FileNode* node = nullptr;
+  uint32_t error = Resolve(path, &location, nullptr, &node);
   if (error != ERROR_SUCCESS) return error;
   if (!location.exists) return ERROR_FILE_NOT_FOUND;
   if (location.directory) return ERROR_ACCESS_DENIED;
   error = CheckSharing(location.Key(), access, share);
   if (error != ERROR_SUCCESS) return error;
-  int fd = ::open(location.HostPath().c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ERROR_ACCESS_DENIED;
-  content->clear();
-  char buffer[4096];
-  ssize_t count;
-  while ((count = ::read(fd, buffer, sizeof(buffer))) > 0) content->append(buffer, static_cast<size_t>(count));
-  ::close(fd);
-  return count < 0 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+  *content = *node->content;
+  return ERROR_SUCCESS;
 }
 
 uint32_t FileSystem::WriteWhole(const char* path, uint32_t access, uint32_t share, const std::string& content) {
@@ -685,46 +748,57 @@ uint32_t FileSystem::WriteWhole(const char* path, uint32_t access, uint32_t shar
 
 // --- Test interface ---
 
-FileLocation FileSystem::LocateForTest(const std::string& path) const {
+FileLocation FileSystem::LocateForTest(const std::string& path, FileNode** node) const {
   FileLocation location;
-  uint32_t error = Locate(path.c_str(), &location);
+  uint32_t error = Resolve(path.c_str(), &location, nullptr, node);
   if (error != ERROR_SUCCESS) {
     throw std::invalid_argument("unusable path " + path + " (error " + std::to_string(error) + ")");
   }
   return location;
 }
 
-FileLocation FileSystem::CreateParents(const std::string& path) {
+FileNode* FileSystem::CreateParents(const std::string& path, FileLocation* location, FileNode** node) {
   ParsedPath parsed;
   uint32_t error = ParsePath(path.c_str(), false, &parsed);
   if (error != ERROR_SUCCESS || parsed.parts.empty()) {
     throw std::invalid_argument("unusable path " + path + " (error " + std::to_string(error) + ")");
   }
-  std::string directory = root_ + "/" + std::string(1, parsed.drive);
-  std::filesystem::create_directories(directory);
+  FileNode* folder = Drive(parsed.drive);
   for (size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
-    std::optional<std::string> stored = FindStored(directory, parsed.parts[i]);
-    directory = JoinHost(directory, stored ? *stored : parsed.parts[i]);
-    if (!stored) std::filesystem::create_directory(directory);
-    if (!HostIsDirectory(directory)) throw std::invalid_argument(path + ": a file stands in the way");
+    FileNode* child = FindChild(*folder, parsed.parts[i]);
+    if (child == nullptr) child = AddChild(*folder, parsed.parts[i], true);
+    if (!child->directory) throw std::invalid_argument(path + ": a file stands in the way");
+    folder = child;
   }
-  return LocateForTest(path);
+  Resolve(path.c_str(), location, nullptr, node);
+  return folder;
 }
 
 void FileSystem::AddDirectory(const std::string& path) {
-  FileLocation location = CreateParents(path);
-  if (location.exists && !location.directory) throw std::invalid_argument(path + " is a file");
-  if (!location.exists) std::filesystem::create_directory(location.HostPath());
+  FileLocation location;
+  FileNode* node = nullptr;
+  FileNode* folder = CreateParents(path, &location, &node);
+  if (node != nullptr && !node->directory) throw std::invalid_argument(path + " is a file");
+  if (node == nullptr) AddChild(*folder, location.storedName, true);
 }
 
 void FileSystem::AddFile(const std::string& path, const std::string& content) {
-  FileLocation location = CreateParents(path);
-  if (location.directory) throw std::invalid_argument(path + " is a folder");
-  int fd = ::open(location.HostPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::runtime_error("cannot write " + location.HostPath());
-  bool complete = ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
-  ::close(fd);
-  if (!complete) throw std::runtime_error("cannot write " + location.HostPath());
+  FileLocation location;
+  FileNode* node = nullptr;
+  FileNode* folder = CreateParents(path, &location, &node);
+  if (node != nullptr && node->directory) throw std::invalid_argument(path + " is a folder");
+  if (node == nullptr) node = AddChild(*folder, location.storedName, false);
+  *node->content = content;
+}
+
+void FileSystem::AddFileIn(const std::string& folder, const std::string& name, const std::string& content) {
+  FileNode* directory = nullptr;
+  if (!LocateForTest(folder, &directory).directory) throw std::invalid_argument(folder + " is not a folder");
+  if (CheckComponent(name, false) != ERROR_SUCCESS) throw std::invalid_argument("unusable name " + name);
+  FileNode* node = FindChild(*directory, name);
+  if (node != nullptr && node->directory) throw std::invalid_argument(name + " is a folder");
+  if (node == nullptr) node = AddChild(*directory, name, false);
+  *node->content = content;
 }
 
 std::optional<std::string> FileSystem::FileContent(const std::string& path) const {
@@ -745,13 +819,39 @@ bool FileSystem::IsDirectory(const std::string& path) const {
   return Locate(path.c_str(), &location) == ERROR_SUCCESS && location.exists && location.directory;
 }
 
-std::string FileSystem::HostPath(const std::string& path) const {
-  FileLocation location = LocateForTest(path);
-  if (!location.exists) throw std::invalid_argument(path + " does not exist");
-  return location.HostPath();
+void FileSystem::ForEach(
+    const std::function<void(const FileLocation& location, const std::string* content)>& visit) const {
+  for (const auto& [letter, drive] : drives_) {
+    FileLocation location;
+    location.drive = letter;
+    location.exists = true;
+    Visit(*drive, location, visit);
+  }
 }
 
-std::vector<std::string> FileSystem::List(const std::string& path) const { return HostEntries(HostPath(path)); }
+void FileSystem::WriteDrives(const std::string& folder) const {
+  namespace fs = std::filesystem;
+  for (const auto& [letter, drive] : drives_) {
+    fs::create_directories(fs::path(folder) / std::string(1, letter));
+  }
+  ForEach([&](const FileLocation& location, const std::string* content) {
+    fs::path path = fs::path(folder) / std::string(1, location.drive);
+    for (const std::string& part : location.parts) path /= part;
+    if (content == nullptr) {
+      fs::create_directory(path);
+      return;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content->data(), static_cast<std::streamsize>(content->size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+  });
+}
+
+std::vector<std::string> FileSystem::List(const std::string& path) const {
+  FileNode* node = nullptr;
+  if (!LocateForTest(path, &node).exists) throw std::invalid_argument(path + " does not exist");
+  return node->directory ? ListedNames(*node) : std::vector<std::string>();
+}
 
 void FileSystem::SetReadOnly(const std::string& path, bool readOnly) {
   FileLocation location = LocateForTest(path);

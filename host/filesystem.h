@@ -1,6 +1,6 @@
-// The simulated machine's file system. Drive letters are folders under a
-// fresh temporary root (/tmp/vrinfs-XXXXXX/C/...), removed when the machine is
-// reset. Windows path rules on top of it:
+// The simulated machine's file system: a tree of folders and files in memory,
+// one per drive letter, dropped when the machine is reset. Windows path rules
+// on top of it:
 // - "\" and "/" separate components; "." and ".." are applied; a drive-relative
 //   path ("C:", "C:x") and a rooted path ("\x") start at the root of the drive
 //   (C: is the current drive); other relative paths start at the current
@@ -11,9 +11,11 @@
 //   NUL) fails with ERROR_FILENAME_EXCED_RANGE, as the ANSI entry points do;
 //   so does a component longer than 255 characters. A missing drive or folder
 //   on the way is ERROR_PATH_NOT_FOUND; UNC paths are ERROR_BAD_NETPATH.
-// - Attributes live in a side table (the tests run as root, so the Linux
-//   permissions would stop nothing): read-only files refuse deletion and
-//   writing, read-only folders refuse removal.
+// - Attributes live in a side table keyed by path: read-only files refuse
+//   deletion and writing, read-only folders refuse removal.
+// - A file's content belongs to the handles open on it as much as to its
+//   folder: a handle keeps reading and writing a file deleted or renamed
+//   under it, as on a disk.
 // - Files "held open" by another process and the process's own handles take
 //   part in the sharing check of every open, deletion and removal.
 // - Deletion at restart is recorded where Windows records it, in the registry
@@ -21,7 +23,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -40,18 +44,19 @@ constexpr int kCrtENOTEMPTY = 41;
 struct FileLocation {
   char drive = 'C';
   std::vector<std::string> parts;  // components as given, "." and ".." applied
-  std::string hostParent;          // Linux folder holding the last component
   std::string storedName;          // its stored spelling when it exists, else as given
   bool exists = false;
   bool directory = false;
 
   bool IsRoot() const { return parts.empty(); }
-  std::string HostPath() const;
   // "C:\a\b" in the caller's spelling ("C:\" for a root).
   std::string WindowsPath() const;
   // The key of the side tables: the path with letter case folded.
   std::string Key() const;
 };
+
+// A folder or file of the tree (defined with the file system).
+struct FileNode;
 
 struct FindEntryData {
   std::string name;
@@ -69,17 +74,17 @@ class FileSystem {
   // A fresh, empty machine: drive C: with C:\WINDOWS\system32, no handles,
   // nothing held open, nothing read-only.
   void Reset();
-  const std::string& Root() const { return root_; }
 
   // --- Seeding and inspection for tests (Windows paths; throw on a path the
   // machine cannot hold). Missing folders and drives are created. ---
   void AddDirectory(const std::string& path);
   void AddFile(const std::string& path, const std::string& content = "");
+  // A file in an existing folder whatever the length of its whole path: the
+  // ANSI calls cannot make one of MAX_PATH or more, other programs can.
+  void AddFileIn(const std::string& folder, const std::string& name, const std::string& content);
   std::optional<std::string> FileContent(const std::string& path) const;
   bool Exists(const std::string& path) const;
   bool IsDirectory(const std::string& path) const;
-  // The Linux path of an existing file or folder.
-  std::string HostPath(const std::string& path) const;
   // Names in a folder, in the order FindFirstFile lists them (no "." or "..").
   std::vector<std::string> List(const std::string& path) const;
   void SetReadOnly(const std::string& path, bool readOnly = true);
@@ -97,6 +102,11 @@ class FileSystem {
   // PendingFileRenameOperations as (source, target) pairs, "\??\" prefixes
   // kept; an empty target is a deletion.
   std::vector<std::pair<std::string, std::string>> PendingOperations() const;
+  // Every folder and file below the drives' roots, a folder before what it
+  // holds, in stored spelling; content is null for a folder.
+  void ForEach(const std::function<void(const FileLocation& location, const std::string* content)>& visit) const;
+  // Writes each drive's tree to folder/<letter>/... on the real disk.
+  void WriteDrives(const std::string& folder) const;
   int OpenFileHandles() const { return static_cast<int>(files_.size()); }
   int OpenFindHandles() const { return static_cast<int>(finds_.size()); }
 
@@ -135,24 +145,35 @@ class FileSystem {
   };
   struct OpenFile {
     std::string key;
-    std::string hostPath;
+    std::shared_ptr<std::string> content;
+    uint64_t position;
     uint32_t access;
     uint32_t share;
-    int fd;
   };
   struct FindState {
-    std::string directoryHost;
+    // The folder listed, in stored spelling: entries are looked up again by
+    // exact name as the listing goes on.
+    char drive;
+    std::vector<std::string> folder;
     std::vector<std::string> names;
     size_t next = 0;
   };
 
   FileSystem();
-  void MakeRoot();
-  void RemoveRoot();
+  void MakeDrives();
+  // Locate, and the node found (null when missing) with its folder (null for
+  // a root).
+  uint32_t Resolve(const char* path, FileLocation* out, FileNode** parent, FileNode** node,
+                   bool wildcards = false) const;
+  // The node of a drive and stored-spelling path, or null.
+  FileNode* Exact(char drive, const std::vector<std::string>& parts) const;
+  // The root of a drive, made when missing.
+  FileNode* Drive(char letter);
   // The Windows path of a test call, located; throws when unusable.
-  FileLocation LocateForTest(const std::string& path) const;
-  // Creates the folders of path (and its drive) that are missing.
-  FileLocation CreateParents(const std::string& path);
+  FileLocation LocateForTest(const std::string& path, FileNode** node = nullptr) const;
+  // Creates the folders of path (and its drive) that are missing; the folder
+  // that holds path, with path located and its node (null when missing).
+  FileNode* CreateParents(const std::string& path, FileLocation* location, FileNode** node);
   // 0 or ERROR_SHARING_VIOLATION: would an open with access and share
   // conflict with the opens already made on the file?
   uint32_t CheckSharing(const std::string& key, uint32_t access, uint32_t share) const;
@@ -162,7 +183,7 @@ class FileSystem {
   uintptr_t NextHandle();
   bool FillFindData(const FindState& state, const std::string& name, FindEntryData* data) const;
 
-  std::string root_;
+  std::map<char, std::unique_ptr<FileNode>> drives_;
   std::map<std::string, uint32_t> attributes_;  // settable attributes by key
   std::map<std::string, Hold> held_;            // files other processes hold open
   std::set<std::string> heldDirectories_;

@@ -1,14 +1,15 @@
 #include "host/package.h"
 
-#include <dirent.h>
+#include <fcntl.h>
 #include <libmsi.h>
-#include <limits.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <strings.h>
-
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -52,26 +53,82 @@ void SilenceLibmsi() {
   }
 }
 
-// libmsi keeps a descriptor of every database file it opened after the
-// database is released. Closes those of a path only this process's host
-// uses (a package it made, a private copy), so that thousands of sessions
-// (a fault sweep, a fuzzer) do not run out of descriptors.
-void CloseLeftDescriptors(const std::string& path) {
-  DIR* descriptors = opendir("/proc/self/fd");
-  if (descriptors == nullptr) return;
-  std::vector<int> left;
-  const std::string deleted = path + " (deleted)";
-  while (dirent* entry = readdir(descriptors)) {
-    char target[PATH_MAX];
-    std::string link = std::string("/proc/self/fd/") + entry->d_name;
-    ssize_t length = readlink(link.c_str(), target, sizeof(target) - 1);
-    if (length <= 0) continue;
-    target[length] = '\0';
-    if (path == target || deleted == target) left.push_back(std::atoi(entry->d_name));
+// libmsi leaves a descriptor of every database file it opens open after the
+// database is released; thousands of sessions (a fault sweep, a fuzzer) would
+// run out of them. A descriptor takes the lowest free number: those free
+// before libmsi opens a file that are open on it afterwards are that
+// database's to close.
+class NewDescriptors {
+ public:
+  NewDescriptors() {
+    for (int descriptor = 0; free_.size() < kWatched && descriptor < kLimit; ++descriptor) {
+      if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) free_.push_back(descriptor);
+    }
   }
-  closedir(descriptors);
-  for (int descriptor : left) close(descriptor);
+  // Those now open on the file at path, or on a file deleted since (one that
+  // libmsi replaced while writing it).
+  std::vector<int> OpenOn(const std::string& path) const {
+    std::vector<int> open;
+    struct stat file = {};
+    const bool exists = stat(path.c_str(), &file) == 0;
+    for (int descriptor : free_) {
+      struct stat status = {};
+      if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) continue;
+      const bool same = exists && status.st_dev == file.st_dev && status.st_ino == file.st_ino;
+      if (same || status.st_nlink == 0) open.push_back(descriptor);
+    }
+    return open;
+  }
+
+ private:
+  static constexpr size_t kWatched = 4;
+  static constexpr int kLimit = 4096;
+  std::vector<int> free_;
+};
+
+void CloseAll(const std::vector<int>& descriptors) {
+  for (int descriptor : descriptors) close(descriptor);
 }
+
+// The folder of this process's packages: in memory where the platform has
+// one, made once, and removed when the process that made it ends (not when
+// a child forked for a replay does).
+class PackageFolder {
+ public:
+  static PackageFolder& Instance() {
+    static PackageFolder folder;
+    return folder;
+  }
+  ~PackageFolder() {
+    std::error_code ignored;
+    if (!path_.empty() && getpid() == owner_) std::filesystem::remove_all(path_, ignored);
+  }
+  PackageFolder(const PackageFolder&) = delete;
+  PackageFolder& operator=(const PackageFolder&) = delete;
+
+  // A name no package of this process or its children has had.
+  std::string NewPath() {
+    if (path_.empty()) throw std::runtime_error("cannot create a package folder");
+    return path_ + "/package-" + std::to_string(getpid()) + "-" + std::to_string(++count_) + ".msi";
+  }
+
+ private:
+  PackageFolder() : owner_(getpid()) {
+    struct stat status = {};
+    const char* temporary = std::getenv("TMPDIR");
+    std::string parent = "/tmp";
+    if (stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode)) {
+      parent = "/dev/shm";
+    } else if (temporary != nullptr && temporary[0] != '\0') {
+      parent = temporary;
+    }
+    std::string pattern = parent + "/vrinpkg-XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  std::string path_;
+  pid_t owner_;
+  unsigned count_ = 0;
+};
 
 std::string TakeError(GError*& error) {
   std::string message = error != nullptr ? error->message : "unknown error";
@@ -179,15 +236,16 @@ int Run(LibmsiDatabase* database, const std::string& sql, const Record& record, 
 
 }  // namespace
 
-std::shared_ptr<Package> Package::FromSql(const std::vector<std::string>& statements) {
+std::shared_ptr<Package> Package::Build(const std::vector<std::string>& statements) {
   SilenceLibmsi();
-  char folderTemplate[] = "/tmp/vrinpkg-XXXXXX";
-  if (mkdtemp(folderTemplate) == nullptr) throw std::runtime_error("cannot create a package folder");
-  std::string folder = folderTemplate;
-  std::shared_ptr<Package> package(new Package(folder + "/package.msi", folder));
+  std::shared_ptr<Package> package(new Package(PackageFolder::Instance().NewPath(), true));
+  NewDescriptors watch;
   GError* error = nullptr;
   LibmsiDatabase* database = libmsi_database_new(package->path_.c_str(), LIBMSI_DB_FLAGS_CREATE, nullptr, &error);
-  if (database == nullptr) throw std::runtime_error("cannot create package: " + TakeError(error));
+  if (database == nullptr) {
+    CloseAll(watch.OpenOn(package->path_));
+    throw std::runtime_error("cannot create package: " + TakeError(error));
+  }
   for (const std::string& sql : statements) {
     LibmsiQuery* query = libmsi_query_new(database, sql.c_str(), &error);
     bool ok = query != nullptr && ExecuteCreationStatement(query, &error);
@@ -199,60 +257,61 @@ std::shared_ptr<Package> Package::FromSql(const std::vector<std::string>& statem
       std::string message = TakeError(error);
       libmsi_database_commit(database, nullptr);
       g_object_unref(database);
-      CloseLeftDescriptors(package->path_);
+      CloseAll(watch.OpenOn(package->path_));
       throw std::runtime_error("package statement failed (" + message + "): " + sql);
     }
   }
   bool committed = libmsi_database_commit(database, &error);
   g_object_unref(database);
-  CloseLeftDescriptors(package->path_);
+  CloseAll(watch.OpenOn(package->path_));
   if (!committed) throw std::runtime_error("cannot write package: " + TakeError(error));
+  return package;
+}
+
+std::shared_ptr<Package> Package::FromSql(const std::vector<std::string>& statements) {
+  // A package never changes once built: roads that build the same one (every
+  // replay of a sweep) share it. The most recent few are kept.
+  constexpr size_t kKept = 16;
+  static std::deque<std::pair<std::vector<std::string>, std::shared_ptr<Package>>> built;
+  for (auto it = built.begin(); it != built.end(); ++it) {
+    if (it->first == statements) {
+      std::shared_ptr<Package> package = it->second;
+      built.erase(it);
+      built.emplace_front(statements, package);
+      return package;
+    }
+  }
+  std::shared_ptr<Package> package = Build(statements);
+  built.emplace_front(statements, package);
+  if (built.size() > kKept) built.pop_back();
   return package;
 }
 
 std::shared_ptr<Package> Package::Open(const std::string& path) {
   if (access(path.c_str(), R_OK) != 0) throw std::runtime_error("no package at " + path);
-  return std::shared_ptr<Package>(new Package(path, ""));
+  return std::shared_ptr<Package>(new Package(path, false));
 }
 
 Package::~Package() {
-  if (!ownedFolder_.empty()) {
-    unlink(path_.c_str());
-    rmdir(ownedFolder_.c_str());
-  }
+  if (owned_) unlink(path_.c_str());
 }
 
 DatabaseConnection::~DatabaseConnection() {
   if (database_ != nullptr) g_object_unref(database_);
-  if (!copyFolder_.empty()) {
-    const std::string copy = copyFolder_ + "/package.msi";
-    CloseLeftDescriptors(copy);
-    unlink(copy.c_str());
-    rmdir(copyFolder_.c_str());
-  }
+  CloseAll(leftDescriptors_);
 }
 
 std::shared_ptr<DatabaseConnection> DatabaseConnection::OpenReadOnly(const std::string& path) {
   SilenceLibmsi();
-  // Each connection reads its own copy, so the descriptor libmsi leaves
-  // behind is known to be this connection's.
-  char folderTemplate[] = "/tmp/vrinses-XXXXXX";
-  if (mkdtemp(folderTemplate) == nullptr) throw std::runtime_error("cannot create a session folder");
-  const std::string folder = folderTemplate;
-  const std::string copy = folder + "/package.msi";
-  std::error_code copied;
-  std::filesystem::copy_file(path, copy, copied);
+  NewDescriptors watch;
   GError* error = nullptr;
-  LibmsiDatabase* database =
-      copied ? nullptr : libmsi_database_new(copy.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error);
+  LibmsiDatabase* database = libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error);
+  std::vector<int> left = watch.OpenOn(path);
   if (database == nullptr) {
-    std::string why = copied ? copied.message() : TakeError(error);
-    CloseLeftDescriptors(copy);
-    unlink(copy.c_str());
-    rmdir(folder.c_str());
-    throw std::runtime_error("cannot open package " + path + ": " + why);
+    CloseAll(left);
+    throw std::runtime_error("cannot open package " + path + ": " + TakeError(error));
   }
-  return std::make_shared<DatabaseConnection>(database, folder);
+  return std::make_shared<DatabaseConnection>(database, std::move(left));
 }
 
 std::shared_ptr<ViewObject> ViewObject::Open(std::shared_ptr<DatabaseConnection> connection, const std::string& sql,

@@ -18,11 +18,11 @@ typedef struct _LibmsiQuery LibmsiQuery;
 
 namespace host {
 
-// A package file. One built from SQL lives in a temporary folder that goes
-// with the object.
+// A package file. One built from SQL is this process's, in its package
+// folder, and goes with the object.
 class Package {
  public:
-  // Builds a package from CREATE TABLE and INSERT statements; throws
+  // A package of CREATE TABLE and INSERT statements; throws
   // std::runtime_error naming the statement that failed.
   static std::shared_ptr<Package> FromSql(const std::vector<std::string>& statements);
   // An existing package file, such as one built by wixl.
@@ -32,18 +32,19 @@ class Package {
   const std::string& Path() const { return path_; }
 
  private:
-  Package(std::string path, std::string ownedFolder) : path_(std::move(path)), ownedFolder_(std::move(ownedFolder)) {}
+  Package(std::string path, bool owned) : path_(std::move(path)), owned_(owned) {}
+  static std::shared_ptr<Package> Build(const std::vector<std::string>& statements);
   std::string path_;
-  std::string ownedFolder_;
+  bool owned_;
 };
 
 // An open database; temporary rows live only in this connection.
 class DatabaseConnection {
  public:
-  // copyFolder: a private folder holding the copy the database was opened
-  // from, removed with the connection.
-  DatabaseConnection(LibmsiDatabase* database, std::string copyFolder)
-      : database_(database), copyFolder_(std::move(copyFolder)) {}
+  // leftDescriptors: those libmsi leaves open on the file after the
+  // database is released, closed with the connection.
+  DatabaseConnection(LibmsiDatabase* database, std::vector<int> leftDescriptors)
+      : database_(database), leftDescriptors_(std::move(leftDescriptors)) {}
   ~DatabaseConnection();
   DatabaseConnection(const DatabaseConnection&) = delete;
   DatabaseConnection& operator=(const DatabaseConnection&) = delete;
@@ -53,7 +54,7 @@ class DatabaseConnection {
 
  private:
   LibmsiDatabase* database_;
-  std::string copyFolder_;
+  std::vector<int> leftDescriptors_;
 };
 
 class DatabaseObject : public HandleObject {

@@ -3,11 +3,12 @@
 // _rmdir, file handles, version resources, the shell and profile files.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -117,15 +118,27 @@ TEST_F(FileSystemTest, DoubleByteTrailBackslashIsNoSeparator) {
   EXPECT_NE(GetFileAttributes(name.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(FileSystemTest, ResetGivesAFreshMachineInANewFolder) {
+TEST_F(FileSystemTest, ResetGivesAFreshMachine) {
   Files().AddFile("C:\\x.txt", "x");
-  const std::string oldRoot = Files().Root();
+  Files().AddFile("D:\\y.txt", "y");
   host::ResetMachine();
-  EXPECT_NE(Files().Root(), oldRoot);
   EXPECT_FALSE(Files().Exists("C:\\x.txt"));
+  EXPECT_FALSE(Files().Exists("D:\\"));
   EXPECT_TRUE(Files().IsDirectory("C:\\WINDOWS\\system32"));
-  struct stat st;
-  EXPECT_NE(::stat(oldRoot.c_str(), &st), 0) << "the old machine's folder was not removed";
+}
+
+TEST_F(FileSystemTest, DrivesWrittenToDiskKeepNamesAndContent) {
+  Files().AddFile("C:\\Program Files\\Velmora\\Skdnt.exe", std::string("MZ\0\x90", 4));
+  Files().AddDirectory("D:\\Empty");
+  char pattern[] = "/tmp/vrindrives-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path folder = pattern;
+  Files().WriteDrives(folder.string());
+  std::ifstream in(folder / "C" / "Program Files" / "Velmora" / "Skdnt.exe", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string("MZ\0\x90", 4));
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "C" / "WINDOWS" / "system32"));
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "D" / "Empty"));
+  std::filesystem::remove_all(folder);
 }
 
 // --- Attributes ---

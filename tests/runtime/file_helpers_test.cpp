@@ -3,7 +3,6 @@
 // of the installation source; exact trace lines and failure reports.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -439,7 +438,7 @@ TEST_F(FileHelpersTest, EntryWhosePathWouldNotFitIsReportedAndLeft) {
   const std::string folder = "C:\\" + std::string(240, 'd');
   Files().AddDirectory(folder);
   // Only a Windows path of 260 characters or more reaches such a file.
-  std::ofstream(Files().HostPath(folder) + "/" + std::string(20, 'n')) << "x";
+  Files().AddFileIn(folder, std::string(20, 'n'), "x");
   Files().AddFile(folder + "\\short.txt", "s");
   InstallDeleteEntireDirectory(hInstall, folder.c_str());
   EXPECT_FALSE(Files().Exists(folder + "\\short.txt"));

@@ -1,7 +1,5 @@
 #include "tools/road/machine_checks.h"
 
-#include <filesystem>
-
 #include "host/filesystem.h"
 #include "host/handles.h"
 #include "host/library_heap.h"
@@ -57,13 +55,12 @@ std::set<std::string> MachineItems() {
     std::shared_ptr<host::RegKey> key = host::LocalRegistry().Root(root);
     if (key) AddValues(*key, key->Name(), &items);
   }
-  // The drives are folders under the file system's root on the host.
-  const std::filesystem::path root = host::Files().Root();
-  std::error_code error;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file()) items.insert("file: " + std::filesystem::relative(it->path(), root).string());
-  }
+  host::Files().ForEach([&](const host::FileLocation& location, const std::string* content) {
+    if (content == nullptr) return;
+    std::string item = "file: " + std::string(1, location.drive);
+    for (const std::string& part : location.parts) item += "/" + part;
+    items.insert(item);
+  });
   for (const host::ShareRecord& share : host::Shares::Instance().All()) items.insert("share: " + share.Name());
   return items;
 }

@@ -1,8 +1,6 @@
 #include "tools/vrinsim/machine_state.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "host/filesystem.h"
@@ -14,8 +12,6 @@
 namespace vrinsim {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Expandable and multi-strings are exported as UTF-16 bytes; the report
 // shows their text.
@@ -134,23 +130,13 @@ std::map<std::string, ServiceState> Services() {
 
 std::map<std::string, std::string> Files() {
   std::map<std::string, std::string> files;
-  const fs::path root = host::Files().Root();
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
-       it.increment(error)) {
-    std::string relative = fs::relative(it->path(), root).generic_string();
-    // The drive's folder "C" holds C:\.
-    std::string windows = relative.substr(0, 1) + ":\\" + (relative.size() > 2 ? relative.substr(2) : "");
-    std::replace(windows.begin(), windows.end(), '/', '\\');
-    if (it->is_directory()) {
-      if (relative.size() > 1) files[windows + "\\"] = "";
+  host::Files().ForEach([&](const host::FileLocation& location, const std::string* content) {
+    if (content == nullptr) {
+      files[location.WindowsPath() + "\\"] = "";
     } else {
-      std::ifstream in(it->path(), std::ios::binary);
-      std::ostringstream content;
-      content << in.rdbuf();
-      files[windows] = content.str();
+      files[location.WindowsPath()] = *content;
     }
-  }
+  });
   return files;
 }
 

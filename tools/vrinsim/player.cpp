@@ -1,8 +1,5 @@
 #include "tools/vrinsim/player.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,22 +44,23 @@ std::string ReadFile(const std::string& path) {
 }
 
 // The library also traces to standard output: the report shows the log,
-// and the standard output only of calls made without a session.
+// and the standard output only of calls made without a session. It flushes
+// every line, so stdout is a stream in memory meanwhile (glibc lets the
+// variable be set), not a file that each line would be written to.
 class CaptureStdout {
  public:
   CaptureStdout() {
     std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    file_ = std::tmpfile();
-    if (file_ != nullptr) dup2(fileno(file_), STDOUT_FILENO);
+    saved_ = stdout;
+    file_ = open_memstream(&buffer_, &size_);
+    if (file_ != nullptr) stdout = file_;
   }
   ~CaptureStdout() {
-    std::fflush(stdout);
-    if (saved_ >= 0) {
-      dup2(saved_, STDOUT_FILENO);
-      close(saved_);
+    if (file_ != nullptr) {
+      stdout = saved_;
+      std::fclose(file_);
     }
-    if (file_ != nullptr) std::fclose(file_);
+    std::free(buffer_);
   }
   CaptureStdout(const CaptureStdout&) = delete;
   CaptureStdout& operator=(const CaptureStdout&) = delete;
@@ -70,14 +68,9 @@ class CaptureStdout {
   // The lines written since the last call.
   std::vector<std::string> Take() {
     std::vector<std::string> lines;
-    std::fflush(stdout);
-    if (file_ == nullptr) return lines;
-    std::string text;
-    char buffer[4096];
-    std::fseek(file_, read_, SEEK_SET);
-    for (size_t got; (got = std::fread(buffer, 1, sizeof(buffer), file_)) > 0;) text.append(buffer, got);
-    read_ += static_cast<long>(text.size());
-    std::istringstream stream(text);
+    if (file_ == nullptr || std::fflush(file_) != 0 || size_ <= read_) return lines;
+    std::istringstream stream(std::string(buffer_ + read_, size_ - read_));
+    read_ = size_;
     for (std::string line; std::getline(stream, line);) {
       while (!line.empty() && line.back() == '\r') line.pop_back();
       if (!line.empty()) lines.push_back(line);
@@ -86,28 +79,32 @@ class CaptureStdout {
   }
 
  private:
-  int saved_;
+  std::FILE* saved_;
   std::FILE* file_;
-  long read_ = 0;
+  char* buffer_ = nullptr;
+  size_t size_ = 0;
+  size_t read_ = 0;
 };
 
-// A temporary folder for a package built from WiX source, removed afterwards.
+// A temporary folder for a package built from WiX source, made when first
+// asked for and removed afterwards.
 class BuildFolder {
  public:
-  BuildFolder() {
-    char pattern[] = "/tmp/vrinsim-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) path_ = pattern;
-  }
+  BuildFolder() = default;
   ~BuildFolder() {
     std::error_code ignored;
     if (!path_.empty()) fs::remove_all(path_, ignored);
   }
   BuildFolder(const BuildFolder&) = delete;
   BuildFolder& operator=(const BuildFolder&) = delete;
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const {
+    char pattern[] = "/tmp/vrinsim-XXXXXX";
+    if (path_.empty() && mkdtemp(pattern) != nullptr) path_ = pattern;
+    return path_;
+  }
 
  private:
-  std::string path_;
+  mutable std::string path_;
 };
 
 std::string ShellQuoted(const std::string& text) {
