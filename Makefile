@@ -58,6 +58,7 @@ dist: win32 win64
 	mkdir -p $(DIST)/win32 $(DIST)/win64
 	cp $(BUILD)/win32/vrinca.dll $(DIST)/win32/vrinca.dll
 	cp $(BUILD)/win64/vrinca.dll $(DIST)/win64/vrinca.dll
+	cp $(BUILD)/win32/vrinca_probe.exe $(DIST)/win32/vrinca_probe.exe
 	cp $(BUILD)/win64/vrinca_probe.exe $(DIST)/win64/vrinca_probe.exe
 
 clean:

@@ -27,7 +27,7 @@
 #include "setup/setup_files.h"
 #include "tests/support/session_fixture.h"
 #include "tests/wine/license_probe.h"
-#include "tests/wine/wine_harness.h"
+#include "tests/wine/wine_test.h"
 
 namespace {
 
@@ -93,21 +93,21 @@ std::string PackageControlRows(const wine::fs::path& msi) {
   return rows;
 }
 
-class WineLicenseTest : public vrintest::SessionTest {};
+class WineLicenseTest : public wine::ArchTest<vrintest::SessionTest> {};
 
-TEST_F(WineLicenseTest, InfFileAndLicenceTextLeaveTheSameMemoRowAsOnTheSimulatedInstaller) {
+TEST_P(WineLicenseTest, InfFileAndLicenceTextLeaveTheSameMemoRowAsOnTheSimulatedInstaller) {
   wine::PackageOptions options;
   options.templateName = "license.wxs";
   options.workName = "license";
   options.files = {
-      {"license_probe.dll", ReadBytes(VRINCA_LICENSE_PROBE)}, {"vrin.inf", kInf}, {"1033/license.txt", kLicence}};
+      {"license_probe.dll", ReadBytes(Probe("license_probe.dll"))}, {"vrin.inf", kInf}, {"1033/license.txt", kLicence}};
   options.sql = kDialogSql;
   options.sql.push_back(
       "INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('UnCompressedFolder', "
       "'TARGETDIR', '.')");
-  wine::Package package = wine::BuildPackage(options);
+  wine::Package package = Wine().BuildPackage(options);
   const wine::fs::path wineProbe = package.workDir / "probe.txt";
-  wine::MsiexecResult run = wine::Install(package, {"PROBEFILE=" + wine::ToWindowsPath(wineProbe)});
+  wine::MsiexecResult run = Wine().Install(package, {"PROBEFILE=" + wine::ToWindowsPath(wineProbe)});
   const std::string wineSource = wine::ToWindowsPath(package.workDir) + "\\";
 
   // The same on the simulated installer.
@@ -133,7 +133,7 @@ TEST_F(WineLicenseTest, InfFileAndLicenceTextLeaveTheSameMemoRowAsOnTheSimulated
     EXPECT_EQ(runs[0].returnValue, 1) << action << " in " << run.logPath;
   }
   // Wine logs the probe's 1602 as "Return value 0", as any failure; the
-  // exit status of wine64 keeps msiexec's 1602 modulo 256.
+  // exit status of the loader keeps msiexec's 1602 modulo 256.
   ASSERT_EQ(wine::FindActionRuns(run.log, "ProbeLicense").size(), 1u) << run.logPath;
   EXPECT_EQ(wine::FindActionRuns(run.log, "ProbeLicense")[0].returnValue, 0) << run.logPath;
   EXPECT_EQ(run.exitCode, 1602 % 256) << run.logPath;
@@ -158,5 +158,7 @@ TEST_F(WineLicenseTest, InfFileAndLicenceTextLeaveTheSameMemoRowAsOnTheSimulated
   EXPECT_EQ(PackageControlRows(package.msi).find("LicenseAgreement\tMemo"), std::string::npos);
   std::fprintf(stderr, "Wine msiexec run: %.1f s\n", run.seconds);
 }
+
+INSTANTIATE_TEST_SUITE_P(, WineLicenseTest, wine::AllArches(), wine::ArchTestName);
 
 }  // namespace

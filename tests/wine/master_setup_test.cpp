@@ -1,13 +1,14 @@
 // The master-setup exports called the way the backup suite's master setup
-// calls them: a Windows program loads the win64 DLL under Wine, hands it a
-// record laid out by the shared structure, and the profile it writes is read
-// back from Wine's file system.
+// calls them: a Windows program of the DLL's architecture loads it under
+// Wine, hands it a record laid out by the shared structure (its 32-bit layout
+// in the 32-bit prefix), and the profile it writes is read back from Wine's
+// file system.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 
-#include "tests/wine/wine_harness.h"
+#include "tests/wine/wine_test.h"
 
 namespace {
 
@@ -22,15 +23,17 @@ std::map<std::string, std::string> Answers(const std::string& output) {
   return answers;
 }
 
-TEST(WineMasterSetup, ExportsFillTheRecordAndWriteTheProfile) {
-  wine::fs::path work = wine::HarnessDir() / "work" / "master_setup";
+class WineMasterSetup : public wine::ArchTest<> {};
+
+TEST_P(WineMasterSetup, ExportsFillTheRecordAndWriteTheProfile) {
+  wine::fs::path work = Wine().Dir() / "work" / "master_setup";
   wine::fs::remove_all(work);
   wine::fs::create_directories(work);
   wine::fs::path profile = work / "vrinca.icf";
   wine::RunResult run =
-      wine::RunWine({wine::ToWindowsPath(VRINCA_MASTER_SETUP_PROBE), wine::ToWindowsPath(wine::Win64Dll()),
-                     wine::ToWindowsPath(profile), "C:\\Backup Agents\\Velmora"},
-                    work);
+      Wine().Run({wine::ToWindowsPath(Probe("master_setup_probe.exe")), wine::ToWindowsPath(Wine().Dll()),
+                  wine::ToWindowsPath(profile), "C:\\Backup Agents\\Velmora"},
+                 work);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   std::map<std::string, std::string> answers = Answers(run.output);
 
@@ -49,5 +52,7 @@ TEST(WineMasterSetup, ExportsFillTheRecordAndWriteTheProfile) {
   EXPECT_NE(text.find("INSTALLDIR=C:\\Backup Agents\\Velmora"), std::string::npos) << text;
   EXPECT_NE(text.find("MASTERSETUP=1"), std::string::npos) << text;
 }
+
+INSTANTIATE_TEST_SUITE_P(, WineMasterSetup, wine::AllArches(), wine::ArchTestName);
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The win64 DLL's message table as Wine's own FormatMessageA reads it, next
+// The DLL's message table as Wine's own FormatMessageA reads it, next
 // to the simulated machine's FormatMessageA over the table generated from the
 // same source: the same texts, bytes and errors for the same queries.
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include "host/code_page.h"
 #include "host/message_table.h"
 #include "host/platform.h"
-#include "tests/wine/wine_harness.h"
+#include "tests/wine/wine_test.h"
 
 namespace {
 
@@ -58,13 +58,15 @@ std::string NativeLine(const Query& query) {
   return line;
 }
 
-TEST(WineMessageTable, FormatMessageAgreesWithTheSimulatedMachine) {
-  std::vector<std::string> args = {wine::ToWindowsPath(VRINCA_MESSAGE_TABLE_PROBE),
-                                   wine::ToWindowsPath(wine::Win64Dll())};
+class WineMessageTable : public wine::ArchTest<> {};
+
+TEST_P(WineMessageTable, FormatMessageAgreesWithTheSimulatedMachine) {
+  std::vector<std::string> args = {wine::ToWindowsPath(Probe("message_table_probe.exe")),
+                                   wine::ToWindowsPath(Wine().Dll())};
   for (const Query& query : kQueries) {
     args.push_back(std::to_string(query.language) + ":" + std::to_string(query.id));
   }
-  wine::RunResult result = wine::RunWine(args);
+  wine::RunResult result = Wine().Run(args);
   ASSERT_EQ(result.exitCode, 0) << result.output;
   // Wine may add its own diagnostics to the output; the probe's lines start
   // with "acp" or a number.
@@ -82,5 +84,7 @@ TEST(WineMessageTable, FormatMessageAgreesWithTheSimulatedMachine) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[1], "1031 40000002 ok " + Hex(german.data(), german.size()));
 }
+
+INSTANTIATE_TEST_SUITE_P(, WineMessageTable, wine::AllArches(), wine::ArchTestName);
 
 }  // namespace

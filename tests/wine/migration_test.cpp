@@ -1,5 +1,5 @@
 // The registry migration on Wine's real registry: the oldest generation's key
-// seeded with `reg import`, migrated by the win64 DLL under msiexec, and the
+// seeded with `reg import`, migrated by the DLL under msiexec, and the
 // product key read back with `reg export` for types and data.
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/wine_harness.h"
+#include "tests/wine/wine_test.h"
 
 namespace {
 
@@ -88,17 +88,17 @@ std::string SeedFile() {
 // prefix's system.reg, which writes a string without its NUL in hex form, so
 // the stored bytes show exactly; reg export writes such a string as if it had
 // one. Empty when the key or value is not there.
-std::string StoredValue(const std::string& subkey, const std::string& name) {
+std::string StoredValue(const wine::Prefix& prefix, const std::string& subkey, const std::string& name) {
   std::string header = "[";
   for (char c : subkey) header += c == '\\' ? std::string("\\\\") : std::string(1, c);
   header += "]";
-  const std::string prefix = "\"" + name + "\"=";
+  const std::string valueStart = "\"" + name + "\"=";
   bool inKey = false;
-  for (const std::string& line : wine::SplitLines(wine::ReadTextFile(wine::PrefixDir() / "system.reg"))) {
+  for (const std::string& line : wine::SplitLines(wine::ReadTextFile(prefix.WinePrefix() / "system.reg"))) {
     if (!line.empty() && line[0] == '[') {
       inKey = line.compare(0, header.size(), header) == 0;
-    } else if (inKey && line.compare(0, prefix.size(), prefix) == 0) {
-      return line.substr(prefix.size());
+    } else if (inKey && line.compare(0, valueStart.size(), valueStart) == 0) {
+      return line.substr(valueStart.size());
     }
   }
   return "";
@@ -107,42 +107,44 @@ std::string StoredValue(const std::string& subkey, const std::string& name) {
 // A string value without its NUL, which reg import cannot make (it adds one):
 // written into system.reg while no wineserver runs, which the next wine call
 // loads. The harness waits for the server to exit after every call.
-void SeedUnterminatedString() {
-  std::ofstream file(wine::PrefixDir() / "system.reg", std::ios::app | std::ios::binary);
+void SeedUnterminatedString(const wine::Prefix& prefix) {
+  std::ofstream file(prefix.WinePrefix() / "system.reg", std::ios::app | std::ios::binary);
   file << "\n[Software\\\\Tarrow ATG\\\\Skelda\\\\CurrentVersion] 1796688942\n\"Raw\"=" << Hex("(1)", Utf16("AB"))
        << "\n";
   if (!file) throw std::runtime_error("cannot append to system.reg");
 }
 
-void CleanUp(const wine::Package* package) {
-  if (package != nullptr) wine::Remove(*package);
-  wine::RunWine({"reg", "delete", "HKEY_LOCAL_MACHINE\\Software\\Orvannic", "/f"});
-  wine::RunWine({"reg", "delete", kVendorKey, "/f"});
+void CleanUp(const wine::Prefix& prefix) {
+  prefix.Run({"reg", "delete", "HKEY_LOCAL_MACHINE\\Software\\Orvannic", "/f"});
+  prefix.Run({"reg", "delete", kVendorKey, "/f"});
 }
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-TEST(WineMigration, OldestGenerationKeyIsCopiedWithTypesAndDataThenDeleted) {
-  wine::EnsurePrefix();
-  CleanUp(nullptr);
+class WineMigration : public wine::ArchTest<> {};
+
+TEST_P(WineMigration, OldestGenerationKeyIsCopiedWithTypesAndDataThenDeleted) {
+  Wine().Ensure();
+  CleanUp(Wine());
   wine::PackageOptions options;
   options.templateName = "migration.wxs";
   options.workName = "migration";
   options.files = {{"migration.txt", "migration\r\n"}, {"seed.reg", SeedFile()}};
-  wine::Package package = wine::BuildPackage(options);
-  wine::RunResult seeded = wine::RunWine({"reg", "import", wine::ToWindowsPath(package.workDir / "seed.reg")});
-  SeedUnterminatedString();
-  std::optional<wine::RegistryDump> source = wine::ExportRegistry(kSourceKey);
+  wine::Package package = Wine().BuildPackage(options);
+  wine::RunResult seeded = Wine().Run({"reg", "import", wine::ToWindowsPath(package.workDir / "seed.reg")});
+  SeedUnterminatedString(Wine());
+  std::optional<wine::RegistryDump> source = Wine().ExportRegistry(kSourceKey);
 
-  wine::MsiexecResult install = wine::Install(package);
-  std::optional<wine::RegistryDump> product = wine::ExportRegistry(kProductKey);
-  std::optional<wine::RegistryDump> vendor = wine::ExportRegistry(kVendorKey);
-  const std::string storedRaw = StoredValue("Software\\Orvannic\\Lumicor Velmora\\CurrentVersion", "Raw");
-  const std::string storedText = StoredValue("Software\\Orvannic\\Lumicor Velmora\\CurrentVersion", "Users");
-  wine::MsiexecResult removal = wine::Remove(package);
-  CleanUp(nullptr);
+  wine::MsiexecResult install = Wine().Install(package);
+  std::optional<wine::RegistryDump> product = Wine().ExportRegistry(kProductKey);
+  std::optional<wine::RegistryDump> vendor = Wine().ExportRegistry(kVendorKey);
+  const std::string productSubkey = "Software\\Orvannic\\Lumicor Velmora\\CurrentVersion";
+  const std::string storedRaw = StoredValue(Wine(), productSubkey, "Raw");
+  const std::string storedText = StoredValue(Wine(), productSubkey, "Users");
+  wine::MsiexecResult removal = Wine().Remove(package);
+  CleanUp(Wine());
 
   ASSERT_EQ(seeded.exitCode, 0) << seeded.output;
   ASSERT_TRUE(source.has_value());
@@ -205,5 +207,7 @@ TEST(WineMigration, OldestGenerationKeyIsCopiedWithTypesAndDataThenDeleted) {
                                 "OV VRIN : VrinNTMigrateTarrowRegistry <- ",
                             }));
 }
+
+INSTANTIATE_TEST_SUITE_P(, WineMigration, wine::AllArches(), wine::ArchTestName);
 
 }  // namespace

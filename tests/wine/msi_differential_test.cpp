@@ -19,7 +19,7 @@
 #include "host/platform.h"
 #include "host/session.h"
 #include "tests/wine/probe/msi_cases.h"
-#include "tests/wine/wine_harness.h"
+#include "tests/wine/wine_test.h"
 
 namespace {
 
@@ -143,19 +143,21 @@ std::string Replace(std::string text, const std::string& key, const std::string&
   return text;
 }
 
-TEST(WineMsiDifferential, ConditionsFormattingFeaturesAndFoldersAgreeWithWine) {
-  wine::EnsurePrefix();
+class WineMsiDifferential : public wine::ArchTest<> {};
+
+TEST_P(WineMsiDifferential, ConditionsFormattingFeaturesAndFoldersAgreeWithWine) {
+  Wine().Ensure();
   wine::PackageOptions options;
   options.templateName = "msiprobe.wxs";
   options.workName = "msiprobe";
   options.files = {{"skdnt.exe", "server\r\n"}, {"skdwin.exe", "console\r\n"}, {"readme.txt", "readme\r\n"}};
-  wine::Package package = wine::BuildPackage(options);
+  wine::Package package = Wine().BuildPackage(options);
 
   wine::fs::path cases = wine::fs::path(VRINCA_SOURCE_DIR) / "tests/wine/probe/msi_cases.txt";
   wine::fs::path results = package.workDir / "results.txt";
-  wine::RunResult run = wine::RunWine({wine::ToWindowsPath(VRINCA_MSI_PROBE), wine::ToWindowsPath(package.msi),
-                                       wine::ToWindowsPath(cases), wine::ToWindowsPath(results)},
-                                      package.workDir);
+  wine::RunResult run = Wine().Run({wine::ToWindowsPath(Probe("msi_probe.exe")), wine::ToWindowsPath(package.msi),
+                                    wine::ToWindowsPath(cases), wine::ToWindowsPath(results)},
+                                   package.workDir);
   ASSERT_EQ(run.exitCode, 0) << run.output;
 
   std::vector<std::string> lines = wine::SplitLines(wine::ReadTextFile(cases));
@@ -201,5 +203,7 @@ TEST(WineMsiDifferential, ConditionsFormattingFeaturesAndFoldersAgreeWithWine) {
   }
   RecordProperty("agreeing_lines", agreeing);
 }
+
+INSTANTIATE_TEST_SUITE_P(, WineMsiDifferential, wine::AllArches(), wine::ArchTestName);
 
 }  // namespace

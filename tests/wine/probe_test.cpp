@@ -1,6 +1,6 @@
 // The library's helpers on Wine's real registry (and file system) against the
-// simulated machine: one script played by the native probe and by the win64
-// probe under Wine must print the same trace and results.
+// simulated machine: one script played by the native probe and by the
+// Windows build's probe under Wine must print the same trace and results.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/wine_harness.h"
+#include "tests/wine/wine_test.h"
 
 namespace {
 
@@ -26,15 +26,18 @@ std::vector<std::string> RunNative(const std::string& script) {
   return wine::SplitLines(output);
 }
 
-std::vector<std::string> RunUnderWine(const std::string& script) {
-  wine::fs::path probe = wine::fs::path(VRINCA_DIST_DIR) / "win64/vrinca_probe.exe";
-  if (!wine::fs::exists(probe)) throw std::runtime_error("win64 probe missing: " + probe.string());
-  wine::RunResult result = wine::RunWine({wine::ToWindowsPath(probe), wine::ToWindowsPath(Script(script))});
-  EXPECT_EQ(result.exitCode, 0) << result.output;
-  return wine::SplitLines(result.output);
-}
+class WineProbe : public wine::ArchTest<> {
+ protected:
+  std::vector<std::string> RunUnderWine(const std::string& script) {
+    wine::fs::path probe = Wine().DistDir() / "vrinca_probe.exe";
+    if (!wine::fs::exists(probe)) throw std::runtime_error("probe missing: " + probe.string() + " (make dist)");
+    wine::RunResult result = Wine().Run({wine::ToWindowsPath(probe), wine::ToWindowsPath(Script(script))});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    return wine::SplitLines(result.output);
+  }
+};
 
-TEST(WineProbe, RegistryHelpersTraceTheSameOnWineAndTheSimulatedMachine) {
+TEST_P(WineProbe, RegistryHelpersTraceTheSameOnWineAndTheSimulatedMachine) {
   std::vector<std::string> native = RunNative("registry.script");
   std::vector<std::string> onWine = RunUnderWine("registry.script");
   ASSERT_GT(native.size(), 60u);
@@ -51,19 +54,19 @@ std::vector<std::string> WithoutSystemTexts(std::vector<std::string> lines) {
   return lines;
 }
 
-TEST(WineProbe, FileHelpersDeleteTheSameOnWinesFileSystem) {
+TEST_P(WineProbe, FileHelpersDeleteTheSameOnWinesFileSystem) {
   std::vector<std::string> native = RunNative("files.script");
   std::vector<std::string> onWine = RunUnderWine("files.script");
   ASSERT_GT(native.size(), 60u);
   EXPECT_EQ(WithoutSystemTexts(onWine), WithoutSystemTexts(native));
   // The read-only file went, the file in use stayed until it was released,
   // and the probe's folder is gone again.
-  EXPECT_FALSE(wine::fs::exists(wine::PrefixDir() / "drive_c" / "VrincaProbe"));
+  EXPECT_FALSE(wine::fs::exists(Wine().Path("C:\\VrincaProbe")));
 }
 
-TEST(WineProbe, RegistryHelpersWriteTypedValuesIntoWinesRegistry) {
+TEST_P(WineProbe, RegistryHelpersWriteTypedValuesIntoWinesRegistry) {
   RunUnderWine("registry_leave.script");
-  auto dump = wine::ExportRegistry("HKEY_LOCAL_MACHINE\\Software\\VrincaProbe\\CurrentVersion");
+  auto dump = Wine().ExportRegistry("HKEY_LOCAL_MACHINE\\Software\\VrincaProbe\\CurrentVersion");
   ASSERT_TRUE(dump.has_value());
   const wine::RegistryValues& values = dump->at("HKEY_LOCAL_MACHINE\\Software\\VrincaProbe\\CurrentVersion");
   EXPECT_EQ(values.at("Products").type, wine::RegistryValue::Type::kDword);
@@ -72,7 +75,9 @@ TEST(WineProbe, RegistryHelpersWriteTypedValuesIntoWinesRegistry) {
   EXPECT_EQ(values.at("GuiPath").text, "C:\\Program Files\\Velmora Console");
   // registry.script starts by deleting the tree: it leaves nothing behind.
   RunUnderWine("registry.script");
-  EXPECT_FALSE(wine::ExportRegistry("HKEY_LOCAL_MACHINE\\Software\\VrincaProbe").has_value());
+  EXPECT_FALSE(Wine().ExportRegistry("HKEY_LOCAL_MACHINE\\Software\\VrincaProbe").has_value());
 }
+
+INSTANTIATE_TEST_SUITE_P(, WineProbe, wine::AllArches(), wine::ArchTestName);
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tests/wine/wine_harness.h"
+#include "tests/wine/wine_test.h"
 
 namespace {
 
@@ -14,25 +14,27 @@ const char kProductKey[] = "HKEY_LOCAL_MACHINE\\Software\\Orvannic\\Lumicor Velm
 
 // What the test leaves in the prefix is taken away again, also after a
 // failed assertion, so that the next run starts from a clean machine.
-void CleanUp(const wine::Package* package) {
-  if (package != nullptr) wine::Remove(*package);
-  wine::RunWine({"sc", "delete", "SKDDriver"});
-  wine::RunWine({"reg", "delete", "HKEY_LOCAL_MACHINE\\Software\\Orvannic", "/f"});
+void CleanUp(const wine::Prefix& prefix, const wine::Package* package) {
+  if (package != nullptr) prefix.Remove(*package);
+  prefix.Run({"sc", "delete", "SKDDriver"});
+  prefix.Run({"reg", "delete", "HKEY_LOCAL_MACHINE\\Software\\Orvannic", "/f"});
 }
 
-TEST(WineServerActions, DriverEntryAndProductsBitmaskInWinesRegistry) {
-  wine::EnsurePrefix();
-  CleanUp(nullptr);
+class WineServerActions : public wine::ArchTest<> {};
+
+TEST_P(WineServerActions, DriverEntryAndProductsBitmaskInWinesRegistry) {
+  Wine().Ensure();
+  CleanUp(Wine(), nullptr);
   wine::PackageOptions options;
   options.templateName = "server_actions.wxs";
   options.workName = "server_actions";
   options.files = {{"server.txt", "server\r\n"}};
-  wine::Package package = wine::BuildPackage(options);
+  wine::Package package = Wine().BuildPackage(options);
 
-  wine::MsiexecResult install = wine::Install(package);
-  std::optional<wine::RegistryDump> driver = wine::ExportRegistry(kDriverKey);
-  std::optional<wine::RegistryDump> product = wine::ExportRegistry(kProductKey);
-  CleanUp(&package);
+  wine::MsiexecResult install = Wine().Install(package);
+  std::optional<wine::RegistryDump> driver = Wine().ExportRegistry(kDriverKey);
+  std::optional<wine::RegistryDump> product = Wine().ExportRegistry(kProductKey);
+  CleanUp(Wine(), &package);
 
   ASSERT_EQ(install.exitCode, 0) << install.log;
   std::vector<wine::ActionRun> runs = wine::FindActionRuns(install.log, "VrinNTInstallDriver");
@@ -56,5 +58,7 @@ TEST(WineServerActions, DriverEntryAndProductsBitmaskInWinesRegistry) {
   EXPECT_EQ(products.type, wine::RegistryValue::Type::kDword);
   EXPECT_EQ(products.number, 4u) << "product 3 owns bit 2";
 }
+
+INSTANTIATE_TEST_SUITE_P(, WineServerActions, wine::AllArches(), wine::ArchTestName);
 
 }  // namespace

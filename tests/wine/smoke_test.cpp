@@ -1,4 +1,4 @@
-// The win64 DLL loaded by Wine's msiexec from a package's Binary table: the
+// The DLL loaded by Wine's msiexec from a package's Binary table: the
 // readme actions run as immediate custom actions, write their trace to the
 // verbose log and change the session's properties.
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/wine_harness.h"
+#include "tests/wine/wine_test.h"
 
 namespace {
 
@@ -20,19 +20,17 @@ const char kArpKey[] =
     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{6F1B3C2A-58D4-4E1B-9A57-"
     "3C0D2E7B1A01}";
 
-wine::fs::path InstalledFile() {
-  return wine::PrefixDir() / "drive_c" / "Program Files" / "Vrinca Smoke" / "smoke.txt";
-}
+const char kInstalledFile[] = "C:\\Program Files\\Vrinca Smoke\\smoke.txt";
 
 // Removes the package when a failed assertion leaves the test early, so that
 // the next run starts from a prefix without the product.
 class RemoveOnExit {
  public:
-  explicit RemoveOnExit(const wine::Package& package) : package_(package) {}
+  RemoveOnExit(const wine::Prefix& prefix, const wine::Package& package) : prefix_(prefix), package_(package) {}
   ~RemoveOnExit() {
     if (armed_) {
       try {
-        wine::Remove(package_);
+        prefix_.Remove(package_);
       } catch (const std::exception& error) {
         std::cerr << "cleanup removal failed: " << error.what() << "\n";
       }
@@ -43,6 +41,7 @@ class RemoveOnExit {
   RemoveOnExit& operator=(const RemoveOnExit&) = delete;
 
  private:
+  const wine::Prefix& prefix_;
   wine::Package package_;
   bool armed_ = true;
 };
@@ -55,18 +54,20 @@ size_t LineIndex(const std::vector<std::string>& lines, const std::string& line)
   return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
 }
 
-TEST(WineSmoke, ReadMeActionsRunUnderMsiexec) {
-  double bootSeconds = wine::EnsurePrefix();
+class WineSmoke : public wine::ArchTest<> {};
+
+TEST_P(WineSmoke, ReadMeActionsRunUnderMsiexec) {
+  double bootSeconds = Wine().Ensure();
   RecordProperty("prefix_seconds", std::to_string(bootSeconds));
 
   wine::PackageOptions options;
   options.templateName = "smoke.wxs";
   options.workName = "smoke";
   options.files["smoke.txt"] = "vrinca smoke payload\r\n";
-  wine::Package package = wine::BuildPackage(options);
-  RemoveOnExit cleanup(package);
+  wine::Package package = Wine().BuildPackage(options);
+  RemoveOnExit cleanup(Wine(), package);
 
-  wine::MsiexecResult install = wine::Install(package);
+  wine::MsiexecResult install = Wine().Install(package);
   RecordProperty("install_seconds", std::to_string(install.seconds));
   std::cout << "prefix creation " << bootSeconds << " s, install " << install.seconds << " s\n";
   ASSERT_EQ(install.exitCode, 0) << install.log;
@@ -113,7 +114,7 @@ TEST(WineSmoke, ReadMeActionsRunUnderMsiexec) {
   // property dump and RegisterProduct published an empty readme link.
   EXPECT_EQ(install.log.find(kSeededReadMe), std::string::npos) << install.log;
   EXPECT_EQ(install.log.find("Property(S): ARPREADME"), std::string::npos) << install.log;
-  std::optional<wine::RegistryDump> arp = wine::ExportRegistry(kArpKey);
+  std::optional<wine::RegistryDump> arp = Wine().ExportRegistry(kArpKey);
   ASSERT_TRUE(arp.has_value()) << "no Add or Remove Programs entry " << kArpKey;
   ASSERT_EQ(arp->count(kArpKey), 1u);
   const wine::RegistryValues& entry = arp->at(kArpKey);
@@ -122,13 +123,15 @@ TEST(WineSmoke, ReadMeActionsRunUnderMsiexec) {
   EXPECT_EQ(entry.at("ReadMe").text, "");
   ASSERT_EQ(entry.count("DisplayName"), 1u);
   EXPECT_EQ(entry.at("DisplayName").text, "Vrinca Smoke");
-  EXPECT_TRUE(wine::fs::exists(InstalledFile()));
+  EXPECT_TRUE(wine::fs::exists(Wine().Path(kInstalledFile)));
 
-  wine::MsiexecResult removal = wine::Remove(package);
+  wine::MsiexecResult removal = Wine().Remove(package);
   cleanup.Disarm();
   ASSERT_EQ(removal.exitCode, 0) << removal.log;
-  EXPECT_FALSE(wine::ExportRegistry(kArpKey).has_value());
-  EXPECT_FALSE(wine::fs::exists(InstalledFile()));
+  EXPECT_FALSE(Wine().ExportRegistry(kArpKey).has_value());
+  EXPECT_FALSE(wine::fs::exists(Wine().Path(kInstalledFile)));
 }
+
+INSTANTIATE_TEST_SUITE_P(, WineSmoke, wine::AllArches(), wine::ArchTestName);
 
 }  // namespace

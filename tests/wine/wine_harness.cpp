@@ -1,6 +1,7 @@
 #include "tests/wine/wine_harness.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,8 +24,10 @@ namespace wine {
 
 namespace {
 
-// The 64-bit loader: the `wine` wrapper would pick the 32-bit one, which
-// these kernels cannot run.
+// The loaders themselves rather than the `wine` wrapper, which would choose
+// by the program it is given. The wineserver wrapper starts the 64-bit
+// server, which serves 32-bit and 64-bit clients alike.
+const char kWine32[] = "/usr/lib/wine/wine";
 const char kWine64[] = "/usr/lib/wine/wine64";
 const char kWineServer[] = "/usr/lib/wine/wineserver";
 // Grace period after the timeout's TERM before KILL.
@@ -139,7 +142,7 @@ struct ProcessResult {
 // A scratch file name unique across the test processes sharing the tree.
 fs::path ScratchFile(const std::string& stem) {
   static std::atomic<int> counter{0};
-  fs::path dir = HarnessDir() / "tmp";
+  fs::path dir = HarnessRoot() / "tmp";
   fs::create_directories(dir);
   return dir / (stem + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".out");
 }
@@ -157,29 +160,21 @@ ProcessResult Capture(const std::vector<std::string>& argv, const fs::path& work
   return {exitCode, output};
 }
 
-std::map<std::string, std::string> WineEnvironment() {
-  return {
-      {"WINEPREFIX", PrefixDir().string()},
-      {"WINEDEBUG", "-all"},
-      // No Mono or Gecko installer prompts during boot.
-      {"WINEDLLOVERRIDES", "mscoree,mshtml="},
-  };
-}
-
 std::vector<std::string> WithTimeout(std::vector<std::string> command) {
   std::vector<std::string> argv = {FindProgram("timeout"), "-k", kKillAfter, std::to_string(kWineTimeoutSeconds)};
   argv.insert(argv.end(), command.begin(), command.end());
   return argv;
 }
 
-// Exclusive flock on wine/prefix.lock for the life of the object. Every wine
-// call takes it: a second msiexec in the same prefix would wait on the
-// installer's mutex, and `wineserver -w` would wait for the other process.
+// Exclusive flock on the prefix's prefix.lock for the life of the object.
+// Every wine call takes it: a second msiexec in the same prefix would wait on
+// the installer's mutex, and `wineserver -w` would wait for the other
+// process. The prefixes of the two architectures do not share it.
 class PrefixLock {
  public:
-  PrefixLock() {
-    fs::create_directories(HarnessDir());
-    fs::path path = HarnessDir() / "prefix.lock";
+  explicit PrefixLock(const fs::path& dir) {
+    fs::create_directories(dir);
+    fs::path path = dir / "prefix.lock";
     fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) {
       throw std::runtime_error("cannot open " + path.string() + ": " + std::strerror(errno));
@@ -200,42 +195,32 @@ class PrefixLock {
   int fd_ = -1;
 };
 
-// Waits for the prefix's wineserver to exit, so that the next call starts on
-// a quiet prefix and nothing of this one is still being written.
-void WaitForServer() {
-  ProcessResult result = Capture(WithTimeout({FindProgram(kWineServer), "-w"}), {}, WineEnvironment());
-  if (result.exitCode == kTimedOut) {
-    Capture({FindProgram(kWineServer), "-k"}, {}, WineEnvironment());
-    throw std::runtime_error("wineserver -w timed out");
+// Runs the i386 check program: empty when it ran and exited with its code,
+// else why the kernel would not run it. Any other failure to start it is an
+// error of the build, not of the machine.
+std::string I386Refused() {
+  const char* program = VRINCA_I386_CHECK;
+  char* argv[] = {const_cast<char*>(program), nullptr};
+  pid_t pid = 0;
+  // posix_spawn reports a refused exec as its own result.
+  int error = posix_spawn(&pid, program, nullptr, nullptr, argv, environ);
+  if (error == ENOEXEC) {
+    return std::string("the 32-bit Wine tier is skipped: this kernel does not run i386 programs (") +
+           std::strerror(error) + ")";
   }
-}
-
-fs::path StampFile() { return HarnessDir() / "prefix.ready"; }
-
-// Caller holds the PrefixLock.
-double EnsurePrefixLocked() {
-  if (fs::exists(StampFile()) && fs::exists(PrefixDir() / "system.reg")) {
-    return 0;
+  if (error != 0) {
+    throw std::runtime_error(std::string("cannot run ") + program + ": " + std::strerror(error));
   }
-  auto start = std::chrono::steady_clock::now();
-  // No stamp: whatever is there is the remains of a failed or interrupted boot.
-  fs::remove_all(PrefixDir());
-  fs::remove(StampFile());
-  ProcessResult boot = Capture(WithTimeout({FindProgram(kWine64), "wineboot", "-u"}), {}, WineEnvironment());
-  if (boot.exitCode != 0) {
-    Capture({FindProgram(kWineServer), "-k"}, {}, WineEnvironment());
-    throw std::runtime_error("wineboot -u failed with exit code " + std::to_string(boot.exitCode) + ":\n" +
-                             boot.output);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
   }
-  // The boot leaves background tasks running; msiexec must not race them.
-  WaitForServer();
-  if (!fs::exists(PrefixDir() / "system.reg")) {
-    throw std::runtime_error("wineboot -u left no registry in " + PrefixDir().string() + ":\n" + boot.output);
+  const int kCheckExitCode = 32;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != kCheckExitCode) {
+    throw std::runtime_error(std::string(program) + " started but did not exit with " + std::to_string(kCheckExitCode) +
+                             " (status " + std::to_string(status) + ")");
   }
-  double seconds = SecondsSince(start);
-  WriteBytes(StampFile(), "created in " + std::to_string(seconds) + " s\n");
-  std::cerr << "[wine] created prefix " << PrefixDir() << " in " << seconds << " s\n";
-  return seconds;
+  return {};
 }
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
@@ -377,11 +362,15 @@ RegistryValue ParseRegData(const std::string& data, bool unicode) {
 
 }  // namespace
 
-fs::path HarnessDir() { return fs::path(VRINCA_BINARY_DIR) / "wine"; }
+const char* ArchName(Arch arch) { return arch == Arch::kWin32 ? "win32" : "win64"; }
 
-fs::path PrefixDir() { return HarnessDir() / "prefix"; }
+std::string CannotRun(Arch arch) {
+  if (arch == Arch::kWin64) return {};
+  static const std::string reason = I386Refused();
+  return reason;
+}
 
-fs::path Win64Dll() { return fs::path(VRINCA_DIST_DIR) / "win64" / "vrinca.dll"; }
+fs::path HarnessRoot() { return fs::path(VRINCA_BINARY_DIR) / "wine"; }
 
 fs::path PackageTemplateDir() { return fs::path(VRINCA_SOURCE_DIR) / "tests" / "wine" / "packages"; }
 
@@ -429,125 +418,6 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-double EnsurePrefix() {
-  PrefixLock lock;
-  return EnsurePrefixLocked();
-}
-
-RunResult RunWine(const std::vector<std::string>& args, const fs::path& workingDir) {
-  PrefixLock lock;
-  EnsurePrefixLocked();
-  std::vector<std::string> command = {FindProgram(kWine64)};
-  command.insert(command.end(), args.begin(), args.end());
-  auto start = std::chrono::steady_clock::now();
-  ProcessResult result = Capture(WithTimeout(command), workingDir, WineEnvironment());
-  if (result.exitCode == kTimedOut) {
-    // Whatever the hung call left running in the prefix goes with it.
-    Capture({FindProgram(kWineServer), "-k"}, {}, WineEnvironment());
-    throw std::runtime_error("wine64 " + (args.empty() ? std::string() : args[0]) + " timed out after " +
-                             std::to_string(kWineTimeoutSeconds) + " s:\n" + result.output);
-  }
-  WaitForServer();
-  return {result.exitCode, result.output, SecondsSince(start)};
-}
-
-Package BuildPackage(const PackageOptions& options) {
-  fs::path templatePath = PackageTemplateDir() / options.templateName;
-  if (!fs::exists(templatePath)) {
-    throw std::runtime_error("package template missing: " + templatePath.string());
-  }
-  if (!fs::exists(Win64Dll())) {
-    throw std::runtime_error("win64 DLL missing: " + Win64Dll().string() +
-                             " (build the x86_64-w64-mingw32 tree and copy vrinca.dll there)");
-  }
-  if (options.workName.empty() || options.workName.find('/') != std::string::npos) {
-    throw std::runtime_error("bad package work folder name: '" + options.workName + "'");
-  }
-  Package package;
-  package.workDir = HarnessDir() / "work" / options.workName;
-  fs::remove_all(package.workDir);
-  fs::create_directories(package.workDir);
-
-  std::string source = ReadBytes(templatePath);
-  for (const auto& [name, text] : options.placeholders) {
-    std::string key = "@" + name + "@";
-    for (size_t pos = 0; (pos = source.find(key, pos)) != std::string::npos; pos += text.size()) {
-      source.replace(pos, key.size(), text);
-    }
-  }
-  std::smatch leftover;
-  if (std::regex_search(source, leftover, std::regex("@[A-Z0-9_]+@"))) {
-    throw std::runtime_error(options.templateName + ": placeholder " + leftover.str() + " has no value");
-  }
-  fs::path wxs = package.workDir / options.templateName;
-  WriteBytes(wxs, source);
-  fs::copy_file(Win64Dll(), package.workDir / "vrinca.dll");
-  for (const auto& [name, contents] : options.files) {
-    fs::path file = package.workDir / name;
-    fs::create_directories(file.parent_path());
-    WriteBytes(file, contents);
-  }
-
-  package.msi = package.workDir / (fs::path(options.templateName).stem().string() + ".msi");
-  std::vector<std::string> wixlArgs = {FindProgram("wixl"), "-a", "x64"};
-  for (const auto& [name, value] : options.defines) {
-    wixlArgs.push_back("-D");
-    wixlArgs.push_back(name + "=" + value);
-  }
-  wixlArgs.insert(wixlArgs.end(), {"-o", package.msi.filename().string(), wxs.filename().string()});
-  ProcessResult wixl = Capture(wixlArgs, package.workDir);
-  if (wixl.exitCode != 0 || !fs::exists(package.msi)) {
-    throw std::runtime_error("wixl failed on " + wxs.string() + " (exit " + std::to_string(wixl.exitCode) + "):\n" +
-                             wixl.output);
-  }
-  if (!wixl.output.empty()) {
-    std::cerr << "[wine] wixl " << options.templateName << ":\n" << wixl.output;
-  }
-  for (const std::string& query : options.sql) {
-    ProcessResult msibuild =
-        Capture({FindProgram("msibuild"), package.msi.filename().string(), "-q", query}, package.workDir);
-    if (msibuild.exitCode != 0) {
-      throw std::runtime_error("msibuild -q \"" + query + "\" failed (exit " + std::to_string(msibuild.exitCode) +
-                               "):\n" + msibuild.output);
-    }
-  }
-  return package;
-}
-
-namespace {
-
-MsiexecResult RunMsiexec(const Package& package, const std::string& option, const std::string& logStem,
-                         const std::vector<std::string>& properties, Ui ui = Ui::kNone) {
-  fs::path logPath = package.workDir / (logStem + ".log");
-  for (int n = 2; fs::exists(logPath); ++n) {
-    logPath = package.workDir / (logStem + "-" + std::to_string(n) + ".log");
-  }
-  std::vector<std::string> args = {
-      "msiexec", option, ToWindowsPath(package.msi), ui == Ui::kFull ? "/qf" : "/qn", "/l*v", ToWindowsPath(logPath)};
-  args.insert(args.end(), properties.begin(), properties.end());
-  RunResult run = RunWine(args, package.workDir);
-  MsiexecResult result;
-  result.exitCode = run.exitCode;
-  result.output = run.output;
-  result.seconds = run.seconds;
-  result.logPath = logPath;
-  // A run that fails before it opens the log leaves none: the exit code tells.
-  if (fs::exists(logPath)) {
-    result.log = ReadTextFile(logPath);
-  }
-  return result;
-}
-
-}  // namespace
-
-MsiexecResult Install(const Package& package, const std::vector<std::string>& properties, Ui ui) {
-  return RunMsiexec(package, "/i", "install", properties, ui);
-}
-
-MsiexecResult Remove(const Package& package, const std::vector<std::string>& properties) {
-  return RunMsiexec(package, "/x", "remove", properties);
-}
-
 std::optional<std::string> LoggedProperty(const std::string& log, const std::string& name) {
   const std::string mark = "Property(S): " + name + " = ";
   std::optional<std::string> value;
@@ -555,51 +425,6 @@ std::optional<std::string> LoggedProperty(const std::string& log, const std::str
     if (StartsWith(line, mark)) value = line.substr(mark.size());
   }
   return value;
-}
-
-RunResult RunBatch(const std::vector<std::string>& lines) {
-  fs::path file = ScratchFile("batch");
-  file.replace_extension(".bat");
-  std::string text = "@echo off\r\n";
-  for (const std::string& line : lines) text += line + "\r\n";
-  WriteBytes(file, text);
-  RunResult run = RunWine({"cmd", "/c", ToWindowsPath(file)});
-  fs::remove(file);
-  return run;
-}
-
-fs::path PrefixPath(const std::string& windowsPath) {
-  if (windowsPath.size() < 3 || (windowsPath[0] != 'C' && windowsPath[0] != 'c') ||
-      windowsPath.compare(1, 2, ":\\") != 0) {
-    throw std::runtime_error("not a C: path: " + windowsPath);
-  }
-  fs::path path = PrefixDir() / "drive_c";
-  std::stringstream parts(windowsPath.substr(3));
-  std::string part;
-  CaseInsensitiveLess less;
-  while (std::getline(parts, part, '\\')) {
-    if (part.empty()) continue;
-    fs::path next = path / part;
-    if (!fs::exists(next) && fs::is_directory(path)) {
-      for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
-        const std::string name = entry.path().filename().string();
-        if (!less(name, part) && !less(part, name)) {
-          next = entry.path();
-          break;
-        }
-      }
-    }
-    path = next;
-  }
-  return path;
-}
-
-void WritePrefixFiles(const std::vector<std::pair<std::string, std::string>>& files) {
-  for (const auto& [windowsPath, contents] : files) {
-    fs::path file = PrefixPath(windowsPath);
-    fs::create_directories(file.parent_path());
-    WriteBytes(file, contents);
-  }
 }
 
 std::vector<ActionRun> FindActionRuns(const std::string& log, const std::string& action) {
@@ -688,7 +513,241 @@ RegistryDump ParseRegFile(const std::string& text) {
   return dump;
 }
 
-std::vector<std::optional<RegistryDump>> ExportRegistry(const std::vector<std::string>& keys) {
+const Prefix& Prefix::Of(Arch arch) {
+  static const Prefix win32(Arch::kWin32);
+  static const Prefix win64(Arch::kWin64);
+  return arch == Arch::kWin32 ? win32 : win64;
+}
+
+fs::path Prefix::Dir() const { return HarnessRoot() / ArchName(arch_); }
+
+fs::path Prefix::WinePrefix() const { return Dir() / "prefix"; }
+
+fs::path Prefix::DistDir() const { return fs::path(VRINCA_DIST_DIR) / ArchName(arch_); }
+
+fs::path Prefix::Dll() const { return DistDir() / "vrinca.dll"; }
+
+std::map<std::string, std::string> Prefix::Environment() const {
+  return {
+      {"WINEPREFIX", WinePrefix().string()},
+      // win32: a pure 32-bit Windows, without a 64-bit side (no syswow64).
+      {"WINEARCH", ArchName(arch_)},
+      {"WINEDEBUG", "-all"},
+      // No Mono or Gecko installer prompts during boot.
+      {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+  };
+}
+
+std::vector<std::string> Prefix::Command(const std::vector<std::string>& args) const {
+  std::vector<std::string> command = {FindProgram(arch_ == Arch::kWin32 ? kWine32 : kWine64)};
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
+// Waits for the prefix's wineserver to exit, so that the next call starts on
+// a quiet prefix and nothing of this one is still being written.
+void Prefix::WaitForServer() const {
+  ProcessResult result = Capture(WithTimeout({FindProgram(kWineServer), "-w"}), {}, Environment());
+  if (result.exitCode == kTimedOut) {
+    Capture({FindProgram(kWineServer), "-k"}, {}, Environment());
+    throw std::runtime_error("wineserver -w timed out");
+  }
+}
+
+// Caller holds the PrefixLock.
+double Prefix::EnsureLocked() const {
+  const fs::path stamp = Dir() / "prefix.ready";
+  if (fs::exists(stamp) && fs::exists(WinePrefix() / "system.reg")) {
+    return 0;
+  }
+  auto start = std::chrono::steady_clock::now();
+  // No stamp: whatever is there is the remains of a failed or interrupted boot.
+  fs::remove_all(WinePrefix());
+  fs::remove(stamp);
+  ProcessResult boot = Capture(WithTimeout(Command({"wineboot", "-u"})), {}, Environment());
+  if (boot.exitCode != 0) {
+    Capture({FindProgram(kWineServer), "-k"}, {}, Environment());
+    throw std::runtime_error(std::string(ArchName(arch_)) + " wineboot -u failed with exit code " +
+                             std::to_string(boot.exitCode) + ":\n" + boot.output);
+  }
+  // The boot leaves background tasks running; msiexec must not race them.
+  WaitForServer();
+  if (!fs::exists(WinePrefix() / "system.reg")) {
+    throw std::runtime_error("wineboot -u left no registry in " + WinePrefix().string() + ":\n" + boot.output);
+  }
+  double seconds = SecondsSince(start);
+  WriteBytes(stamp, "created in " + std::to_string(seconds) + " s\n");
+  std::cerr << "[wine] created the " << ArchName(arch_) << " prefix " << WinePrefix() << " in " << seconds << " s\n";
+  return seconds;
+}
+
+double Prefix::Ensure() const {
+  PrefixLock lock(Dir());
+  return EnsureLocked();
+}
+
+RunResult Prefix::Run(const std::vector<std::string>& args, const fs::path& workingDir) const {
+  PrefixLock lock(Dir());
+  EnsureLocked();
+  auto start = std::chrono::steady_clock::now();
+  ProcessResult result = Capture(WithTimeout(Command(args)), workingDir, Environment());
+  if (result.exitCode == kTimedOut) {
+    // Whatever the hung call left running in the prefix goes with it.
+    Capture({FindProgram(kWineServer), "-k"}, {}, Environment());
+    throw std::runtime_error(std::string(ArchName(arch_)) + " wine " + (args.empty() ? std::string() : args[0]) +
+                             " timed out after " + std::to_string(kWineTimeoutSeconds) + " s:\n" + result.output);
+  }
+  WaitForServer();
+  return {result.exitCode, result.output, SecondsSince(start)};
+}
+
+RunResult Prefix::RunBatch(const std::vector<std::string>& lines) const {
+  fs::path file = ScratchFile("batch");
+  file.replace_extension(".bat");
+  std::string text = "@echo off\r\n";
+  for (const std::string& line : lines) text += line + "\r\n";
+  WriteBytes(file, text);
+  RunResult run = Run({"cmd", "/c", ToWindowsPath(file)});
+  fs::remove(file);
+  return run;
+}
+
+Package Prefix::BuildPackage(const PackageOptions& options) const {
+  fs::path templatePath = PackageTemplateDir() / options.templateName;
+  if (!fs::exists(templatePath)) {
+    throw std::runtime_error("package template missing: " + templatePath.string());
+  }
+  if (!fs::exists(Dll())) {
+    throw std::runtime_error(std::string(ArchName(arch_)) + " DLL missing: " + Dll().string() + " (make dist)");
+  }
+  if (options.workName.empty() || options.workName.find('/') != std::string::npos) {
+    throw std::runtime_error("bad package work folder name: '" + options.workName + "'");
+  }
+  Package package;
+  package.arch = arch_;
+  package.workDir = Dir() / "work" / options.workName;
+  fs::remove_all(package.workDir);
+  fs::create_directories(package.workDir);
+
+  std::string source = ReadBytes(templatePath);
+  for (const auto& [name, text] : options.placeholders) {
+    std::string key = "@" + name + "@";
+    for (size_t pos = 0; (pos = source.find(key, pos)) != std::string::npos; pos += text.size()) {
+      source.replace(pos, key.size(), text);
+    }
+  }
+  std::smatch leftover;
+  if (std::regex_search(source, leftover, std::regex("@[A-Z0-9_]+@"))) {
+    throw std::runtime_error(options.templateName + ": placeholder " + leftover.str() + " has no value");
+  }
+  fs::path wxs = package.workDir / options.templateName;
+  WriteBytes(wxs, source);
+  fs::copy_file(Dll(), package.workDir / "vrinca.dll");
+  for (const auto& [name, contents] : options.files) {
+    fs::path file = package.workDir / name;
+    fs::create_directories(file.parent_path());
+    WriteBytes(file, contents);
+  }
+
+  package.msi = package.workDir / (fs::path(options.templateName).stem().string() + ".msi");
+  const bool win32 = arch_ == Arch::kWin32;
+  std::map<std::string, std::string> defines = {
+      {"ProgramFilesFolder", win32 ? "ProgramFilesFolder" : "ProgramFiles64Folder"}, {"Win64", win32 ? "no" : "yes"}};
+  for (const auto& [name, value] : options.defines) defines[name] = value;
+  std::vector<std::string> wixlArgs = {FindProgram("wixl"), "-a", win32 ? "x86" : "x64"};
+  for (const auto& [name, value] : defines) {
+    wixlArgs.push_back("-D");
+    wixlArgs.push_back(name + "=" + value);
+  }
+  wixlArgs.insert(wixlArgs.end(), {"-o", package.msi.filename().string(), wxs.filename().string()});
+  ProcessResult wixl = Capture(wixlArgs, package.workDir);
+  if (wixl.exitCode != 0 || !fs::exists(package.msi)) {
+    throw std::runtime_error("wixl failed on " + wxs.string() + " (exit " + std::to_string(wixl.exitCode) + "):\n" +
+                             wixl.output);
+  }
+  if (!wixl.output.empty()) {
+    std::cerr << "[wine] wixl " << options.templateName << ":\n" << wixl.output;
+  }
+  for (const std::string& query : options.sql) {
+    ProcessResult msibuild =
+        Capture({FindProgram("msibuild"), package.msi.filename().string(), "-q", query}, package.workDir);
+    if (msibuild.exitCode != 0) {
+      throw std::runtime_error("msibuild -q \"" + query + "\" failed (exit " + std::to_string(msibuild.exitCode) +
+                               "):\n" + msibuild.output);
+    }
+  }
+  return package;
+}
+
+MsiexecResult Prefix::RunMsiexec(const Package& package, const std::string& option, const std::string& logStem,
+                                 const std::vector<std::string>& properties, Ui ui) const {
+  if (package.arch != arch_) {
+    throw std::runtime_error(package.msi.string() + " was built for " + ArchName(package.arch) + ", not for the " +
+                             ArchName(arch_) + " prefix");
+  }
+  fs::path logPath = package.workDir / (logStem + ".log");
+  for (int n = 2; fs::exists(logPath); ++n) {
+    logPath = package.workDir / (logStem + "-" + std::to_string(n) + ".log");
+  }
+  std::vector<std::string> args = {
+      "msiexec", option, ToWindowsPath(package.msi), ui == Ui::kFull ? "/qf" : "/qn", "/l*v", ToWindowsPath(logPath)};
+  args.insert(args.end(), properties.begin(), properties.end());
+  RunResult run = Run(args, package.workDir);
+  MsiexecResult result;
+  result.exitCode = run.exitCode;
+  result.output = run.output;
+  result.seconds = run.seconds;
+  result.logPath = logPath;
+  // A run that fails before it opens the log leaves none: the exit code tells.
+  if (fs::exists(logPath)) {
+    result.log = ReadTextFile(logPath);
+  }
+  return result;
+}
+
+MsiexecResult Prefix::Install(const Package& package, const std::vector<std::string>& properties, Ui ui) const {
+  return RunMsiexec(package, "/i", "install", properties, ui);
+}
+
+MsiexecResult Prefix::Remove(const Package& package, const std::vector<std::string>& properties) const {
+  return RunMsiexec(package, "/x", "remove", properties, Ui::kNone);
+}
+
+fs::path Prefix::Path(const std::string& windowsPath) const {
+  if (windowsPath.size() < 3 || (windowsPath[0] != 'C' && windowsPath[0] != 'c') ||
+      windowsPath.compare(1, 2, ":\\") != 0) {
+    throw std::runtime_error("not a C: path: " + windowsPath);
+  }
+  fs::path path = WinePrefix() / "drive_c";
+  std::stringstream parts(windowsPath.substr(3));
+  std::string part;
+  CaseInsensitiveLess less;
+  while (std::getline(parts, part, '\\')) {
+    if (part.empty()) continue;
+    fs::path next = path / part;
+    if (!fs::exists(next) && fs::is_directory(path)) {
+      for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
+        const std::string name = entry.path().filename().string();
+        if (!less(name, part) && !less(part, name)) {
+          next = entry.path();
+          break;
+        }
+      }
+    }
+    path = next;
+  }
+  return path;
+}
+
+void Prefix::WriteFiles(const std::vector<std::pair<std::string, std::string>>& files) const {
+  for (const auto& [windowsPath, contents] : files) {
+    fs::path file = Path(windowsPath);
+    fs::create_directories(file.parent_path());
+    WriteBytes(file, contents);
+  }
+}
+
+std::vector<std::optional<RegistryDump>> Prefix::ExportRegistry(const std::vector<std::string>& keys) const {
   std::vector<fs::path> files;
   std::vector<std::string> lines;
   for (const std::string& key : keys) {
@@ -710,7 +769,7 @@ std::vector<std::optional<RegistryDump>> ExportRegistry(const std::vector<std::s
   return dumps;
 }
 
-void ImportRegistry(const std::string& regText) {
+void Prefix::ImportRegistry(const std::string& regText) const {
   fs::path file = ScratchFile("reg-import");
   file.replace_extension(".reg");
   // UTF-16 with its mark, as regedit writes version 5 files: Wine's reg
@@ -724,15 +783,15 @@ void ImportRegistry(const std::string& regText) {
     utf16 += '\0';
   }
   WriteBytes(file, utf16);
-  RunResult run = RunWine({"reg", "import", ToWindowsPath(file)});
+  RunResult run = Run({"reg", "import", ToWindowsPath(file)});
   fs::remove(file);
   if (run.exitCode != 0) throw std::runtime_error("reg import failed:\n" + run.output + "\n" + regText);
 }
 
-std::optional<RegistryDump> ExportRegistry(const std::string& key) {
+std::optional<RegistryDump> Prefix::ExportRegistry(const std::string& key) const {
   fs::path file = ScratchFile("reg-export");
   file.replace_extension(".reg");
-  RunResult run = RunWine({"reg", "export", key, ToWindowsPath(file), "/y"});
+  RunResult run = Run({"reg", "export", key, ToWindowsPath(file), "/y"});
   if (run.exitCode != 0) {
     return std::nullopt;
   }

@@ -1,11 +1,14 @@
-// Runs the win64 build of the library under Wine's own Windows Installer:
-// one Wine prefix per build tree, packages built from .wxs templates with
-// wixl, msiexec installs and removals with verbose logs, registry read back
-// through `reg export`.
+// Runs the Windows builds of the library under Wine's own Windows Installer,
+// one prefix per architecture: a pure 32-bit Windows (WINEARCH=win32, Wine's
+// 32-bit loader) for dist/win32/vrinca.dll, a 64-bit one for
+// dist/win64/vrinca.dll. Packages are built from .wxs templates with wixl for
+// the prefix's architecture, msiexec installs and removes them with verbose
+// logs, and the registry is read back through `reg export`.
 //
 // Every failure to run a tool (missing program, wixl error, wine timeout) is
 // thrown as std::runtime_error, so that a broken environment fails the test
-// instead of skipping it.
+// instead of skipping it. The one thing that is not a failure is a machine
+// whose kernel cannot run the 32-bit loader at all: CannotRun says so.
 #pragma once
 
 #include <cstdint>
@@ -23,12 +26,21 @@ namespace fs = std::filesystem;
 // Seconds a single wine or wineserver call may take before it is killed.
 inline constexpr int kWineTimeoutSeconds = 120;
 
-// ${VRINCA_BINARY_DIR}/wine: prefix, lock, stamp and package work folders.
-fs::path HarnessDir();
-// ${VRINCA_BINARY_DIR}/wine/prefix.
-fs::path PrefixDir();
-// The DLL under test: ${VRINCA_DIST_DIR}/win64/vrinca.dll.
-fs::path Win64Dll();
+enum class Arch { kWin32, kWin64 };
+inline constexpr Arch kArches[] = {Arch::kWin32, Arch::kWin64};
+
+// "win32" or "win64": the dist folder of the build, the prefix's folder, the
+// suffix of the tests' names.
+const char* ArchName(Arch arch);
+
+// Why this machine cannot run the architecture's Wine, empty when it can.
+// The 32-bit loader is an i386 program: a kernel without IA-32 emulation
+// refuses it. Checked once per process by running a tiny i386 program
+// (VRINCA_I386_CHECK, built from i386_check.s), never assumed.
+std::string CannotRun(Arch arch);
+
+// ${VRINCA_BINARY_DIR}/wine: the prefixes' folders and the scratch files.
+fs::path HarnessRoot();
 // ${VRINCA_SOURCE_DIR}/tests/wine/packages.
 fs::path PackageTemplateDir();
 
@@ -50,21 +62,9 @@ struct RunResult {
   double seconds = 0;
 };
 
-// Creates the prefix on first use (wineboot -u, then wineserver -w) and marks
-// it ready with a stamp file; later calls and later test runs reuse it. Safe
-// when several test processes start at once. Returns the seconds spent on
-// creation, 0 when the prefix was already there.
-double EnsurePrefix();
-
-// Runs `wine64 <args...>` in the prefix (created first if needed) with
-// WINEDEBUG=-all, mscoree and mshtml disabled, stdin from /dev/null and a
-// timeout, then waits for the wineserver to exit. Calls from different
-// processes are serialised on the prefix lock.
-RunResult RunWine(const std::vector<std::string>& args, const fs::path& workingDir = {});
-
 struct PackageOptions {
   std::string templateName;                         // file name in tests/wine/packages, e.g. "smoke.wxs"
-  std::string workName;                             // work folder name under wine/work, replaced if present
+  std::string workName;                             // work folder name under the prefix's work/, replaced if present
   std::map<std::string, std::string> placeholders;  // NAME -> text for each "@NAME@"
   std::map<std::string, std::string> files;         // extra files written next to the .wxs: name -> contents
   std::vector<std::string> sql;                     // msibuild -q queries run on the built package, in order
@@ -72,15 +72,10 @@ struct PackageOptions {
 };
 
 struct Package {
+  Arch arch = Arch::kWin64;
   fs::path workDir;
   fs::path msi;
 };
-
-// Copies the template (placeholders substituted; one left over is an error)
-// and the DLL as vrinca.dll into a fresh work folder, writes the extra files,
-// runs `wixl -a x64` there so that SourceFile paths stay relative, then the
-// SQL follow-ups.
-Package BuildPackage(const PackageOptions& options);
 
 struct MsiexecResult {
   int exitCode = -1;
@@ -96,27 +91,9 @@ struct MsiexecResult {
 // cannot be set on the command line: Wine keeps the level of the option.
 enum class Ui { kNone, kFull };
 
-// `msiexec /i|/x package /qn|/qf /l*v log [PROPERTY=value...]`. The log goes
-// to the package's work folder as install.log, install-2.log, ... (remove.log
-// for removals), so that no earlier log is overwritten.
-MsiexecResult Install(const Package& package, const std::vector<std::string>& properties = {}, Ui ui = Ui::kNone);
-MsiexecResult Remove(const Package& package, const std::vector<std::string>& properties = {});
-
 // The value of a property in the property list that ends a verbose log
 // ("Property(S): NAME = value"); nullopt when the log does not list it.
 std::optional<std::string> LoggedProperty(const std::string& log, const std::string& name);
-
-// Runs the lines as one batch file under Wine's cmd: several reg and sc
-// commands for the price of one wine start.
-RunResult RunBatch(const std::vector<std::string>& lines);
-
-// The file or folder of the prefix that a "C:\..." path names. Existing
-// folders are matched without regard to case, as Windows does, so that
-// "C:\WINDOWS" is the prefix's "windows"; missing parts keep their case.
-fs::path PrefixPath(const std::string& windowsPath);
-
-// Writes files into the prefix ("C:\..." path -> contents), creating folders.
-void WritePrefixFiles(const std::vector<std::pair<std::string, std::string>>& files);
 
 // One run of an action in a verbose log: the lines between its
 // "Action start hh:mm:ss: Name." and "Action ended hh:mm:ss: Name. Return
@@ -150,14 +127,86 @@ using RegistryDump = std::map<std::string, RegistryValues, CaseInsensitiveLess>;
 // Parses the text of a REGEDIT4 / version 5.00 .reg file (already decoded).
 RegistryDump ParseRegFile(const std::string& text);
 
-// `wine64 reg export KEY file /y` of the key and its subkeys; nullopt when
-// reg fails, which is what it does for a key that does not exist.
-std::optional<RegistryDump> ExportRegistry(const std::string& key);
-// The same for several keys in one wine start.
-std::vector<std::optional<RegistryDump>> ExportRegistry(const std::vector<std::string>& keys);
+// The Wine prefix of one architecture and everything that runs in it: its
+// loader, the DLL of that build, packages built for it. A prefix lives in
+// HarnessRoot()/<arch>: prefix/, its lock and stamp, work/ with one folder
+// per package. Instances are cheap; all state is on disk, shared by the test
+// processes of a build tree.
+class Prefix {
+ public:
+  explicit Prefix(Arch arch) : arch_(arch) {}
+  static const Prefix& Of(Arch arch);
 
-// `reg import` of .reg text given without its "Windows Registry Editor
-// Version 5.00" header.
-void ImportRegistry(const std::string& regText);
+  Arch arch() const { return arch_; }
+  // HarnessRoot()/<arch>.
+  fs::path Dir() const;
+  // Dir()/prefix: the Wine prefix itself.
+  fs::path WinePrefix() const;
+  // ${VRINCA_DIST_DIR}/<arch>: the Windows build's files.
+  fs::path DistDir() const;
+  // DistDir()/vrinca.dll: the DLL under test.
+  fs::path Dll() const;
+
+  // Creates the prefix on first use (wineboot -u, then wineserver -w) and
+  // marks it ready with a stamp file; later calls and later test runs reuse
+  // it. Safe when several test processes start at once. Returns the seconds
+  // spent on creation, 0 when the prefix was already there.
+  double Ensure() const;
+
+  // Runs `<loader> <args...>` in the prefix (created first if needed) with
+  // WINEDEBUG=-all, mscoree and mshtml disabled, stdin from /dev/null and a
+  // timeout, then waits for the wineserver to exit. Calls from different
+  // processes are serialised on the prefix's lock.
+  RunResult Run(const std::vector<std::string>& args, const fs::path& workingDir = {}) const;
+
+  // Runs the lines as one batch file under Wine's cmd: several reg and sc
+  // commands for the price of one wine start.
+  RunResult RunBatch(const std::vector<std::string>& lines) const;
+
+  // Copies the template (placeholders substituted; one left over is an
+  // error) and the DLL as vrinca.dll into a fresh work folder, writes the
+  // extra files, runs `wixl -a x86|x64` there so that SourceFile paths stay
+  // relative, then the SQL follow-ups. The template gets the defines
+  // ProgramFilesFolder (ProgramFilesFolder or ProgramFiles64Folder) and
+  // Win64 ("no" or "yes") for its folders and components.
+  Package BuildPackage(const PackageOptions& options) const;
+
+  // `msiexec /i|/x package /qn|/qf /l*v log [PROPERTY=value...]`. The log
+  // goes to the package's work folder as install.log, install-2.log, ...
+  // (remove.log for removals), so that no earlier log is overwritten. A
+  // package built for the other architecture is refused.
+  MsiexecResult Install(const Package& package, const std::vector<std::string>& properties = {},
+                        Ui ui = Ui::kNone) const;
+  MsiexecResult Remove(const Package& package, const std::vector<std::string>& properties = {}) const;
+
+  // The file or folder of the prefix that a "C:\..." path names. Existing
+  // folders are matched without regard to case, as Windows does, so that
+  // "C:\WINDOWS" is the prefix's "windows"; missing parts keep their case.
+  fs::path Path(const std::string& windowsPath) const;
+
+  // Writes files into the prefix ("C:\..." path -> contents), creating folders.
+  void WriteFiles(const std::vector<std::pair<std::string, std::string>>& files) const;
+
+  // `reg export KEY file /y` of the key and its subkeys; nullopt when reg
+  // fails, which is what it does for a key that does not exist.
+  std::optional<RegistryDump> ExportRegistry(const std::string& key) const;
+  // The same for several keys in one wine start.
+  std::vector<std::optional<RegistryDump>> ExportRegistry(const std::vector<std::string>& keys) const;
+
+  // `reg import` of .reg text given without its "Windows Registry Editor
+  // Version 5.00" header.
+  void ImportRegistry(const std::string& regText) const;
+
+ private:
+  double EnsureLocked() const;
+  void WaitForServer() const;
+  std::map<std::string, std::string> Environment() const;
+  // The architecture's loader followed by args.
+  std::vector<std::string> Command(const std::vector<std::string>& args) const;
+  MsiexecResult RunMsiexec(const Package& package, const std::string& option, const std::string& logStem,
+                           const std::vector<std::string>& properties, Ui ui) const;
+
+  Arch arch_;
+};
 
 }  // namespace wine
