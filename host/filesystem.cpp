@@ -753,6 +753,15 @@ std::string FileSystem::HostPath(const std::string& path) const {
 
 std::vector<std::string> FileSystem::List(const std::string& path) const { return HostEntries(HostPath(path)); }
 
+void FileSystem::WriteDrives(const std::string& folder) const {
+  namespace fs = std::filesystem;
+  fs::create_directories(folder);
+  for (const auto& drive : fs::directory_iterator(root_)) {
+    fs::copy(drive.path(), fs::path(folder) / drive.path().filename(),
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  }
+}
+
 void FileSystem::SetReadOnly(const std::string& path, bool readOnly) {
   FileLocation location = LocateForTest(path);
   if (!location.exists) throw std::invalid_argument(path + " does not exist");

@@ -82,6 +82,8 @@ class FileSystem {
   std::string HostPath(const std::string& path) const;
   // Names in a folder, in the order FindFirstFile lists them (no "." or "..").
   std::vector<std::string> List(const std::string& path) const;
+  // Writes each drive's tree to folder/<letter>/... on the real disk.
+  void WriteDrives(const std::string& folder) const;
   void SetReadOnly(const std::string& path, bool readOnly = true);
   // Another process holds the file open with this access (GENERIC_READ, ...)
   // and sharing (FILE_SHARE_...), until Release or Restart.
