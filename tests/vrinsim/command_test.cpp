@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,8 +29,10 @@ std::string ReadAll(const fs::path& path) {
 
 // Runs vrinsim with the arguments in folder (default: the test's own).
 Outcome Vrinsim(const std::string& arguments, const fs::path& folder = testing::TempDir()) {
-  const std::string out = testing::TempDir() + "vrinsim.out";
-  const std::string err = testing::TempDir() + "vrinsim.err";
+  // The tests run in parallel processes: each has its own files.
+  const std::string base = testing::TempDir() + "vrinsim-" + std::to_string(getpid());
+  const std::string out = base + ".out";
+  const std::string err = base + ".err";
   std::string command = "cd '" + folder.string() + "' && " + std::string(VRINCA_BINARY_DIR) +
                         "/tools/vrinsim/vrinsim " + arguments + " > " + out + " 2> " + err;
   int status = std::system(command.c_str());
@@ -77,7 +80,7 @@ TEST(VrinsimCommand, AnswersEachCommandAndOptionWithItsStatus) {
 // The report has LF line ends, the log file CRLF and a line per step;
 // --changes-only leaves the logs out; colours only when asked for.
 TEST(VrinsimCommand, ReportAndLogFileHaveTheirOwnLineEnds) {
-  const std::string log = testing::TempDir() + "vrinsim.log";
+  const std::string log = testing::TempDir() + "vrinsim-" + std::to_string(getpid()) + ".log";
   Outcome plain = Vrinsim("run install-and-remove --log " + log);
   EXPECT_EQ(plain.status, 0) << plain.err;
   EXPECT_EQ(plain.out.find('\r'), std::string::npos);
@@ -104,7 +107,7 @@ TEST(VrinsimCommand, ReportAndLogFileHaveTheirOwnLineEnds) {
 // A folder of the current folder goes before a bundled scenario of the same
 // name, and vrinsim says so.
 TEST(VrinsimCommand, LocalFolderShadowingABundledScenarioIsAnnounced) {
-  const fs::path here = fs::path(testing::TempDir()) / "vrinsim-shadow";
+  const fs::path here = fs::path(testing::TempDir()) / ("vrinsim-shadow-" + std::to_string(getpid()));
   fs::create_directories(here / "repair");
   std::ofstream(here / "repair" / "scenario.txt") << "title = mine\n[step s]\nroad = restart\n";
   Outcome outcome = Vrinsim("run repair", here);
@@ -118,7 +121,7 @@ TEST(VrinsimCommand, LocalFolderShadowingABundledScenarioIsAnnounced) {
 // The machine before a step, printed and written out, starts a new scenario
 // that begins where the first one was.
 TEST(VrinsimCommand, MachineBeforeAStepStartsAnotherScenario) {
-  const fs::path next = fs::path(testing::TempDir()) / "vrinsim-next";
+  const fs::path next = fs::path(testing::TempDir()) / ("vrinsim-next-" + std::to_string(getpid()));
   fs::remove_all(next);
   Outcome machine = Vrinsim("machine install-and-remove --step 2 --drives " + (next / "drives").string());
   ASSERT_EQ(machine.status, 0) << machine.err;

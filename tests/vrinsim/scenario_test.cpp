@@ -109,6 +109,9 @@ TEST_F(ScenarioTest, EveryMistakeIsReportedWithItsLine) {
        "scenario.txt:6: \"service Skelda = running-after 0 5\": N counts status queries, from 1 to 1000\n"
        "scenario.txt:7: \"service SKDDriver = stopped-after 1001 1 1\": N counts status queries, from 1 to 1000\n"
        "scenario.txt:8: \"service Skelda = running-after 3\": the script is \"running-after N HINT\""},
+      // What only the play finds stops it at its step.
+      {std::string(kHead) + "[step s]\nroad = actions\nactions = VrinNameReadMe\nfeature Nope = absent local\n",
+       "scenario.txt:2: step \"s\": the package has no feature \"Nope\""},
       {std::string(kHead) + "just words\n" + restart,
        "scenario.txt:2: expected \"key = value\", \"[step Title]\" or a comment"},
       {"[step s]\nroad = install\n", "scenario.txt: no \"title = ...\""},

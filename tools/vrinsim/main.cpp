@@ -109,6 +109,9 @@ std::optional<vrinsim::PlayResult> PlayAndTell(const vrinsim::Scenario& scenario
     vrinsim::PlayResult result = vrinsim::Play(scenario, steps);
     for (const vrinsim::Problem& warning : result.warnings) std::cerr << warning.Text() << "\n";
     return result;
+  } catch (const vrinsim::StepError& error) {
+    std::cerr << error.what() << "\nvrinsim: the play stopped there, so nothing is reported\n";
+    return std::nullopt;
   } catch (const vrinsim::ScenarioError& error) {
     for (const vrinsim::Problem& problem : error.Problems()) std::cerr << problem.Text() << "\n";
     std::cerr << "vrinsim: " << vrinsim::Count(error.Problems().size(), "mistake")

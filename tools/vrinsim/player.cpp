@@ -553,7 +553,7 @@ PlayResult Play(const Scenario& scenario, size_t steps) {
       throw;
     } catch (const std::exception& error) {
       // The simulated installer refused the package or the step's setup.
-      throw ScenarioError(scenario.file, step.line, "step \"" + step.title + "\": " + error.what());
+      throw StepError(scenario.file, step.line, "step \"" + step.title + "\": " + error.what());
     }
     if (result.steps.back().failed) {
       result.failed = true;

@@ -53,8 +53,8 @@ inline constexpr size_t kAllSteps = std::numeric_limits<size_t>::max();
 // shows: a .reg line the registry refuses, a running service that does not
 // exist, a script for a service nothing creates) is a ScenarioError listing
 // them all, before anything is played; so is a package that does not build.
-// What the simulated installer refuses during a step is a ScenarioError
-// naming the step. The library's standard output is discarded while it runs.
+// What the simulated installer refuses during a step is a StepError naming
+// the step. The library's standard output is discarded while it runs.
 PlayResult Play(const Scenario& scenario, size_t steps = kAllSteps);
 
 // What the scenario puts on a machine that has the standard machine (or

@@ -560,7 +560,7 @@ class Parser {
   }
   void MessageBox(Step& step) {
     NoArgument();
-    step.messageBoxAnswers.push_back(MessageBoxAnswer{static_cast<int>(Number(value_, 1, 7)), line_});
+    step.messageBoxAnswers.push_back(MessageBoxAnswer{static_cast<int>(Number(value_, 0, 7)), line_});
   }
   void Service(Step& step) {
     NeedArgument("the service's name");
@@ -803,8 +803,8 @@ For install, remove, repair and actions:
   installed = yes|no             Installed is set (a maintenance run)
   property NAME = VALUE          any other property
   message-box = N                the answer to the next message box (1 = OK, 2 = Cancel,
-                                 3 = Abort, 4 = Retry, 5 = Ignore, 6 = Yes, 7 = No); with
-                                 ui = basic no box is shown
+                                 3 = Abort, 4 = Retry, 5 = Ignore, 6 = Yes, 7 = No, 0 = no
+                                 action taken); with ui = basic no box is shown
   service NAME = SCRIPT          how a service (one of the machine, or Skelda and
                                  SKDDriver, which the roads create) starts on this road:
       immediate                  running as soon as StartService returns

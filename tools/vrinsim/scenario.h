@@ -43,6 +43,13 @@ class ScenarioError : public std::runtime_error {
   std::vector<Problem> problems_;
 };
 
+// What the simulated installer refused while a step played (the scenario
+// asked for something it cannot do): the play stops there.
+class StepError : public ScenarioError {
+ public:
+  using ScenarioError::ScenarioError;
+};
+
 // A file the scenario puts on the machine.
 struct MachineFile {
   std::string path;  // Windows path
