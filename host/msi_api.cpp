@@ -211,7 +211,7 @@ UINT MsiDatabaseOpenView(MSIHANDLE hDatabase, LPCSTR szQuery, MSIHANDLE* phView)
   auto database = HandleTable::Instance().Get<host::DatabaseObject>(hDatabase);
   if (database == nullptr) return ERROR_INVALID_HANDLE;
   if (szQuery == nullptr || phView == nullptr) return ERROR_INVALID_PARAMETER;
-  if (std::strstr(szQuery, "FROM `Error`") != nullptr) ++host::ErrorTableQueries();
+  if (std::strstr(szQuery, "FROM `Error`") != nullptr) host::NoteErrorTableQuery(szQuery);
   int internalError = 0;
   auto view = host::ViewObject::Open(database->Connection(), szQuery, &internalError);
   if (view == nullptr) {

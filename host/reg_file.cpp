@@ -10,6 +10,9 @@ namespace host {
 namespace {
 
 const char kHeader[] = "Windows Registry Editor Version 5.00";
+// regedit's older format: text in the ANSI code page, hex(2) and hex(7)
+// strings as single bytes.
+const char kHeader4[] = "REGEDIT4";
 
 std::string DecodeText(const std::string& raw) {
   if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF && static_cast<unsigned char>(raw[1]) == 0xFE) {
@@ -63,6 +66,37 @@ bool ParseHexBytes(const std::string& text, std::vector<uint8_t>* out) {
 }
 
 bool IsTextType(uint32_t type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// The readable forms a report prints: expand:"text" for REG_EXPAND_SZ and
+// multi:"a", "b" for REG_MULTI_SZ (each string NUL-terminated, then one
+// more NUL), in the file's encoding.
+bool ParseReadableText(const std::string& data, uint32_t* type, std::string* bytes) {
+  size_t pos = 0;
+  if (data.compare(0, 7, "expand:") == 0) {
+    *type = REG_EXPAND_SZ;
+    pos = 7;
+  } else if (data.compare(0, 6, "multi:") == 0) {
+    *type = REG_MULTI_SZ;
+    pos = 6;
+  } else {
+    return false;
+  }
+  bytes->clear();
+  std::string text;
+  for (bool first = true; pos < data.size(); first = false) {
+    if (!first) {
+      if (data[pos] != ',') return false;
+      pos = data.find_first_not_of(' ', pos + 1);
+      if (pos == std::string::npos || *type != REG_MULTI_SZ) return false;
+    }
+    if (data[pos] != '"' || !ParseQuoted(data, pos, &text)) return false;
+    *bytes += text;
+    bytes->push_back('\0');
+  }
+  if (bytes->empty()) return false;
+  if (*type == REG_MULTI_SZ) bytes->push_back('\0');
+  return true;
+}
 
 std::vector<uint8_t> WideBytesToAnsi(const std::vector<uint8_t>& bytes) {
   std::u16string wide;
@@ -162,19 +196,24 @@ void Registry::Import(const std::string& raw) {
 
   std::shared_ptr<RegKey> current;
   bool sawHeader = false;
+  bool ansi = false;  // REGEDIT4
+  auto toAnsi = [&ansi](const std::string& text) { return ansi ? text : Utf8ToAnsi(text); };
   for (const auto& [number, rawLine] : lines) {
     size_t start = rawLine.find_first_not_of(" \t");
     if (start == std::string::npos || rawLine[start] == ';') continue;
     std::string line = rawLine.substr(start);
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
     if (!sawHeader) {
-      if (line != kHeader) throw RegFileError(number, std::string("expected \"") + kHeader + "\"");
+      if (line != kHeader && line != kHeader4) {
+        throw RegFileError(number, std::string("expected \"") + kHeader + "\" or \"" + kHeader4 + "\"");
+      }
       sawHeader = true;
+      ansi = line == kHeader4;
       continue;
     }
     if (line[0] == '[') {
       if (line.back() != ']') throw RegFileError(number, "key line without closing ]");
-      std::string path = Utf8ToAnsi(line.substr(1, line.size() - 2));
+      std::string path = toAnsi(line.substr(1, line.size() - 2));
       bool remove = !path.empty() && path[0] == '-';
       if (remove) path.erase(0, 1);
       std::string root;
@@ -195,12 +234,14 @@ void Registry::Import(const std::string& raw) {
       pos = 1;
     } else if (line[0] == '"') {
       if (!ParseQuoted(line, pos, &name)) throw RegFileError(number, "unterminated value name");
-      name = Utf8ToAnsi(name);
+      name = toAnsi(name);
     } else {
       throw RegFileError(number, "expected a value name, \"name\" or @");
     }
     if (pos >= line.size() || line[pos] != '=') throw RegFileError(number, "expected = after the value name");
     std::string data = line.substr(pos + 1);
+    uint32_t readableType = REG_NONE;
+    std::string readable;
     if (data == "-") {
       current->RemoveValue(name);
     } else if (!data.empty() && data[0] == '"') {
@@ -209,10 +250,16 @@ void Registry::Import(const std::string& raw) {
       if (!ParseQuoted(data, quoted, &value) || quoted != data.size()) {
         throw RegFileError(number, "malformed string data");
       }
-      std::string ansi = Utf8ToAnsi(value);
-      std::vector<uint8_t> bytes(ansi.begin(), ansi.end());
+      std::string text = toAnsi(value);
+      std::vector<uint8_t> bytes(text.begin(), text.end());
       bytes.push_back(0);
       current->SetValue(name, REG_SZ, std::move(bytes));
+    } else if (data.compare(0, 7, "expand:") == 0 || data.compare(0, 6, "multi:") == 0) {
+      if (!ParseReadableText(data, &readableType, &readable)) {
+        throw RegFileError(number, "malformed text: expand:\"...\" or multi:\"...\", \"...\"");
+      }
+      std::string text = toAnsi(readable);
+      current->SetValue(name, readableType, std::vector<uint8_t>(text.begin(), text.end()));
     } else if (data.compare(0, 6, "dword:") == 0) {
       std::string digits = data.substr(6);
       if (digits.empty() || digits.size() > 8 ||
@@ -238,7 +285,7 @@ void Registry::Import(const std::string& raw) {
       }
       std::vector<uint8_t> bytes;
       if (!ParseHexBytes(data.substr(colon + 1), &bytes)) throw RegFileError(number, "malformed hex byte list");
-      if (IsTextType(type)) {
+      if (IsTextType(type) && !ansi) {
         if (bytes.size() % 2 != 0) throw RegFileError(number, "text data of odd length");
         bytes = WideBytesToAnsi(bytes);
       }
@@ -247,7 +294,7 @@ void Registry::Import(const std::string& raw) {
       throw RegFileError(number, "unknown value data: " + data);
     }
   }
-  if (!sawHeader) throw RegFileError(1, std::string("expected \"") + kHeader + "\"");
+  if (!sawHeader) throw RegFileError(1, std::string("expected \"") + kHeader + "\" or \"" + kHeader4 + "\"");
 }
 
 std::string Registry::Export(const std::string& path) const {

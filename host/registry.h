@@ -56,11 +56,14 @@ class RegKey {
 class RegFileError : public std::runtime_error {
  public:
   RegFileError(int line, const std::string& message)
-      : std::runtime_error("line " + std::to_string(line) + ": " + message), line_(line) {}
+      : std::runtime_error("line " + std::to_string(line) + ": " + message), line_(line), message_(message) {}
   int Line() const { return line_; }
+  // The message without its line.
+  const std::string& Message() const { return message_; }
 
  private:
   int line_;
+  std::string message_;
 };
 
 class Registry {

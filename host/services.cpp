@@ -166,6 +166,7 @@ void ServiceManager::Reset() {
   handles_.clear();
   runtime_.clear();
   scripts_.clear();
+  startRequests_.clear();
   starts_.clear();
 }
 
@@ -221,6 +222,11 @@ bool ServiceManager::MarkedForDeletion(const std::string& name) const {
 
 void ServiceManager::SetStartScript(const std::string& name, const StartScript& script) {
   scripts_[FoldCase(name)] = script;
+}
+
+int ServiceManager::StartRequests(const std::string& name) const {
+  auto it = startRequests_.find(FoldCase(name));
+  return it != startRequests_.end() ? it->second : 0;
 }
 
 int ServiceManager::StatusQueries(const std::string& name) const {
@@ -437,6 +443,7 @@ uint32_t ServiceManager::ChangeConfig(uintptr_t value, uint32_t type, uint32_t s
   const Handle* handle = nullptr;
   if (uint32_t error = Entry(value, SERVICE_CHANGE_CONFIG, &handle)) return error;
   const std::string name = handle->name;
+  ++startRequests_[FoldCase(name)];
   if (MarkedForDeletion(name)) return ERROR_SERVICE_MARKED_FOR_DELETE;
   Registry& registry = LocalRegistry();
   const std::string path = KeyPath(name);
@@ -485,6 +492,18 @@ uint32_t ServiceManager::QueryStatus(uintptr_t value, SERVICE_STATUS* status) {
   Runtime& runtime = RuntimeOf(handle->name);
   ++runtime.statusQueries;
   if (runtime.state == SERVICE_START_PENDING) {
+    const uint32_t now = Clock::Instance().Now();
+    runtime.queriesWithoutTime = now == runtime.lastQueryTicks ? runtime.queriesWithoutTime + 1 : 0;
+    runtime.lastQueryTicks = now;
+    if (runtime.queriesWithoutTime >= kMaxQueriesWithoutTime) {
+      throw std::runtime_error("the service \"" + handle->name + "\" was queried " +
+                               std::to_string(kMaxQueriesWithoutTime) +
+                               " times while starting, the clock standing still: a wait that never sleeps");
+    }
+    if (now - runtime.startTicks >= kMaxStartPending) {
+      throw std::runtime_error("the service \"" + handle->name +
+                               "\" was still starting after an hour of status queries: a wait without a time-out");
+    }
     const StartScript& script = runtime.script;
     const size_t query = ++runtime.queries;
     const StartStep last = script.pending.empty() ? StartStep{} : script.pending.back();
@@ -523,6 +542,7 @@ uint32_t ServiceManager::Start(uintptr_t value) {
   const Handle* handle = nullptr;
   if (uint32_t error = Entry(value, SERVICE_START, &handle)) return error;
   const std::string name = handle->name;
+  ++startRequests_[FoldCase(name)];
   if (MarkedForDeletion(name)) return ERROR_SERVICE_MARKED_FOR_DELETE;
   if (LocalRegistry().Dword(KeyPath(name), "Start").value_or(SERVICE_DEMAND_START) == SERVICE_DISABLED) {
     return ERROR_SERVICE_DISABLED;
@@ -538,6 +558,9 @@ uint32_t ServiceManager::Start(uintptr_t value) {
   }
   runtime.script = script;
   runtime.queries = 0;
+  runtime.startTicks = Clock::Instance().Now();
+  runtime.lastQueryTicks = runtime.startTicks;
+  runtime.queriesWithoutTime = 0;
   runtime.exitCode = 0;
   runtime.checkPoint = 0;
   runtime.waitHint = script.pending.empty() ? 0 : script.pending.front().waitHint;

@@ -23,6 +23,12 @@
 //   creation; Wine's driver host fails differently (a stopped service with a
 //   DLL initialisation error), which this machine does not copy.
 // - Dependencies are stored and reported, not started; restart starts nothing.
+//
+// A start that never ends cannot hang a test: while a start is pending, a
+// status query throws std::runtime_error once kMaxQueriesWithoutTime queries
+// have passed without the clock moving (a caller that polls and never
+// sleeps), or once kMaxStartPending milliseconds of the clock have passed
+// since the start (a caller that waits without a time-out).
 #pragma once
 
 #include <cstdint>
@@ -36,6 +42,8 @@
 namespace host {
 
 inline constexpr const char* kServicesKey = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services";
+inline constexpr int kMaxQueriesWithoutTime = 100000;
+inline constexpr uint32_t kMaxStartPending = 3600000;  // an hour
 
 // One status that a starting service reports.
 struct StartStep {
@@ -117,6 +125,10 @@ class ServiceManager {
   bool MarkedForDeletion(const std::string& name) const;
   // The script of the entry's next starts (kept across deletion and creation).
   void SetStartScript(const std::string& name, const StartScript& script);
+  // Every entry starts as a service without a script does.
+  void ClearStartScripts() { scripts_.clear(); }
+  // StartService calls on the entry since the reset, refused ones included.
+  int StartRequests(const std::string& name) const;
   const std::vector<StartRecord>& Starts() const { return starts_; }
   int StatusQueries(const std::string& name) const;
   int OpenHandles() const { return static_cast<int>(handles_.size()); }
@@ -155,6 +167,9 @@ class ServiceManager {
     bool marked = false;
     StartScript script;  // of the start under way
     size_t queries = 0;  // status queries since that start
+    uint32_t startTicks = 0;
+    uint32_t lastQueryTicks = 0;
+    int queriesWithoutTime = 0;  // since the clock last moved
     int statusQueries = 0;
   };
 
@@ -173,6 +188,7 @@ class ServiceManager {
   std::map<uintptr_t, Handle> handles_;
   std::map<std::string, Runtime> runtime_;      // by folded name
   std::map<std::string, StartScript> scripts_;  // by folded name
+  std::map<std::string, int> startRequests_;    // by folded name
   std::vector<StartRecord> starts_;
   uintptr_t nextHandle_ = 0x5C000;
 };

@@ -1,6 +1,8 @@
 #include "host/session.h"
 
 #include <cctype>
+#include <cstdlib>
+#include <map>
 #include <tuple>
 
 #include "host/faults.h"
@@ -382,11 +384,33 @@ int& ErrorTableQueries() {
   return queries;
 }
 
+namespace {
+
+std::map<int, int>& RowQueries() {
+  static std::map<int, int> queries;
+  return queries;
+}
+
+}  // namespace
+
+int ErrorRowQueries(int row) {
+  auto it = RowQueries().find(row);
+  return it != RowQueries().end() ? it->second : 0;
+}
+
+void NoteErrorTableQuery(const std::string& query) {
+  ++ErrorTableQueries();
+  static const std::string kRow = "WHERE `Error` = ";
+  size_t at = query.find(kRow);
+  if (at != std::string::npos) ++RowQueries()[std::atoi(query.c_str() + at + kRow.size())];
+}
+
 void ResetInstaller() {
   HandleTable::Instance().Clear();
   Faults::Instance().Clear();
   LastErrorRecord().reset();
   ErrorTableQueries() = 0;
+  RowQueries().clear();
 }
 
 }  // namespace host

@@ -175,5 +175,10 @@ void ResetInstaller();
 // Queries of the Error table since the installer's reset: the trace reads
 // one row for each line it writes with a session.
 int& ErrorTableQueries();
+// Those that asked for one row ("... WHERE `Error` = row"): the trace's
+// failure reports read row 1, its warnings row 2.
+int ErrorRowQueries(int row);
+// Counts a query of the Error table.
+void NoteErrorTableQuery(const std::string& query);
 
 }  // namespace host

@@ -34,6 +34,9 @@ class UserInterface {
   void Reset();
 
   void ScriptAnswer(int answer) { answers_.push_back(answer); }
+  // Scripted answers no box has taken yet.
+  size_t PendingAnswers() const { return answers_.size(); }
+  void ClearAnswers() { answers_.clear(); }
   const std::vector<MessageBoxShown>& Boxes() const { return boxes_; }
 
   // MsiProcessMessage's part for box messages: the text is the record

@@ -215,7 +215,9 @@ TEST_F(RegistryTest, RegFileRemovesKeysAndValues) {
 
 TEST_F(RegistryTest, MalformedRegLineIsRefusedWithItsNumber) {
   const char* cases[][2] = {
-      {"REGEDIT4\n", "1"},
+      {"REGEDIT5\n", "1"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"V\"=expand:\"a\", \"b\"\n", "3"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"V\"=multi:\"a\" \"b\"\n", "3"},
       {"Windows Registry Editor Version 5.00\n\n\"Orphan\"=\"x\"\n", "3"},
       {"Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"V\"=dword:123456789\n", "3"},
       {"Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"V\"=hex:1g\n", "3"},
@@ -235,6 +237,21 @@ TEST_F(RegistryTest, MalformedRegLineIsRefusedWithItsNumber) {
       EXPECT_EQ(std::to_string(error.Line()), line) << error.what();
     }
   }
+}
+
+// What vrinsim prints for expandable and multi-strings reads back, and
+// regedit's older format keeps its single-byte text.
+TEST_F(RegistryTest, RegFileTakesReadableTextFormsAndRegedit4) {
+  LocalRegistry().Import(
+      "Windows Registry Editor Version 5.00\n[HKLM\\A]\n\"E\"=expand:\"%SystemRoot%\\\\x \\\"q\\\"\"\n"
+      "\"M\"=multi:\"a\", \"\xC3\xBC\"\n");
+  EXPECT_EQ(LocalRegistry().Value("HKLM\\A", "E")->type, static_cast<uint32_t>(REG_EXPAND_SZ));
+  EXPECT_EQ(LocalRegistry().String("HKLM\\A", "E"), "%SystemRoot%\\x \"q\"");
+  auto multi = LocalRegistry().Value("HKLM\\A", "M");
+  EXPECT_EQ(std::string(multi->data.begin(), multi->data.end()), std::string("a\0\xFC\0\0", 5));
+  LocalRegistry().Import("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\B]\r\n\"S\"=\"f\xFCr\"\r\n\"X\"=hex(2):61,62,00\r\n");
+  EXPECT_EQ(LocalRegistry().String("HKLM\\B", "S"), "f\xFCr");
+  EXPECT_EQ(LocalRegistry().String("HKLM\\B", "X"), "ab");
 }
 
 TEST_F(RegistryTest, Utf16RegFileAsRegeditWritesIt) {

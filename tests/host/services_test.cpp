@@ -306,6 +306,33 @@ TEST_F(ServicesTest, ScriptsRunOnStatusQueries) {
   CloseServiceHandle(hService);
 }
 
+// A caller that polls without sleeping, or waits without a time-out, is
+// stopped with an error instead of hanging the test.
+TEST_F(ServicesTest, StartsThatNeverEndStopTheirCaller) {
+  Services().Add(
+      {"Skd", "", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "C:\\skd.exe", "", ""});
+  Files().AddFile("C:\\skd.exe", "MZ");
+  SC_HANDLE hService = Open("Skd");
+  for (uint32_t sleep : {0u, 1000u}) {
+    Services().SetStartScript("Skd", StartScript::Progressing(sleep));
+    ASSERT_TRUE(StartService(hService, 0, nullptr));
+    SERVICE_STATUS status = {};
+    int queries = 0;
+    try {
+      for (; queries <= host::kMaxQueriesWithoutTime; ++queries) {
+        QueryServiceStatus(hService, &status);
+        if (sleep != 0) Sleep(sleep);
+      }
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(queries, sleep == 0 ? host::kMaxQueriesWithoutTime - 1 : static_cast<int>(host::kMaxStartPending / sleep))
+        << "wait hint " << sleep;
+    Services().Stop("Skd");
+  }
+  EXPECT_EQ(Services().StartRequests("SKD"), 2);
+  CloseServiceHandle(hService);
+}
+
 TEST_F(ServicesTest, FaultsFollowTheServiceName) {
   AddDriver();
   Services().Add(

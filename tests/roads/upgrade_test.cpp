@@ -136,6 +136,39 @@ TEST_F(UpgradeTest, NineServerOfAnotherProductIsJoinedWithoutCleanUp) {
   EXPECT_EQ(Names(kServer), (Lines{"skdnt.cfg", "Skdnt.exe"}));
 }
 
+// Windows Installer's file-versioning rules under REINSTALLMODE. The
+// default rows were checked against Wine's msiexec, which keeps the same
+// files; Wine ignores the a, e, d and p letters that the rest follow.
+TEST_F(UpgradeTest, FilesFollowTheInstallersVersioningRules) {
+  const vrintest::FileVersion package{9, 0, 12, 0};
+  const std::string older = vrintest::VersionedDll({6, 61, 0, 300});
+  const std::string equal = vrintest::VersionedDll(package) + "other bytes";
+  const std::string higher = vrintest::VersionedDll({10, 0, 5, 0});
+  const struct {
+    std::optional<std::string> existing;
+    std::string mode;
+    bool installed;
+  } cases[] = {
+      {std::nullopt, "", true},  {older, "", true},        {equal, "", false},      {higher, "", false},
+      {"old text", "", true},    {higher, "amus", true},   {equal, "emus", true},   {older, "emus", true},
+      {higher, "EMUS", false},   {higher, "dmus", true},   {equal, "dmus", false},  {older, "pmus", false},
+      {std::nullopt, "p", true}, {"old text", "c", false}, {higher, "odmus", true},
+  };
+  for (const auto& row : cases) {
+    EXPECT_EQ(InstallsFile(row.existing, package, row.mode), row.installed)
+        << "mode \"" << row.mode << "\" over " << (row.existing ? row.existing->substr(0, 8) : "nothing");
+  }
+
+  // A newer console of another product is kept, and still counted.
+  SeedNineServerOfProductThree();
+  const std::string console = std::string(kNineConsole) + "Skdwin.exe";
+  host::Files().AddFile(console, higher);
+  Drive({}, RoadOptions::FirstInstallation());
+  EXPECT_EQ(host::Files().FileContent(console), higher);
+  EXPECT_EQ(SharedCount(console), 2u);
+  EXPECT_EQ(FileVersionOf(*host::Files().FileContent(std::string(kNineServer) + "Skdnt.exe")).value().build, 12);
+}
+
 TEST_F(UpgradeTest, EightServerOfProductOneIsCountedDownOnceForAnotherProduct) {
   SeedEightServerOfProductOne();
   PackageOptions package;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/vrinsim/player.h"
+#include "tools/vrinsim/report.h"
 #include "tools/vrinsim/scenario.h"
 
 namespace vrinsim {
@@ -34,9 +35,7 @@ class BundledScenarioTest : public ::testing::TestWithParam<std::string> {};
 TEST_P(BundledScenarioTest, PlaysAsExpected) {
   const fs::path folder = fs::path(VRINCA_SOURCE_DIR) / "scenarios" / GetParam();
   Scenario scenario = LoadScenario(folder.string());
-  PlayResult result = Play(scenario);
-  EXPECT_FALSE(result.failed) << (result.steps.empty() ? "" : result.steps.back().failure);
-  const std::string report = Report(scenario, result, false);
+  const std::string report = Report(scenario, Play(scenario), ReportOptions{false});
   const fs::path expected = folder / "expected.txt";
   const char* update = std::getenv("VRINSIM_UPDATE_EXPECTED");
   if (update != nullptr && std::string(update) == "1") {

@@ -26,7 +26,7 @@ TEST(ScenarioSweep, BundledScenariosHoldEveryInvariantWhateverCallFails) {
     sweep.Sweep(*scenario);
     ++swept;
   }
-  EXPECT_EQ(swept, 6) << "the bundled scenarios made of installer roads";
+  EXPECT_EQ(swept, 7) << "the bundled scenarios made of installer roads";
   EXPECT_GT(sweep.Report().callsFailed, 0);
   EXPECT_TRUE(sweep.Report().violations.empty()) << sweep.Report().Text();
 }

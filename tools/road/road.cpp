@@ -3,12 +3,14 @@
 #include <cctype>
 #include <cstdio>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
 #include "host/clock.h"
 #include "host/faults.h"
 #include "host/filesystem.h"
 #include "host/message_table.h"
+#include "host/pe_image.h"
 #include "host/registry.h"
 #include "host/services.h"
 #include "host/shell_folders.h"
@@ -25,11 +27,6 @@ const char kConsoleFeature[] = "ConsoleFeature";
 // The File table's names: Windows Installer installs the long name.
 const char kServerFileName[] = "Skdnt.exe";
 const char kConsoleFileName[] = "Skdwin.exe";
-
-std::string VersionText(const vrintest::FileVersion& version) {
-  return std::to_string(version.major) + "." + std::to_string(version.minor) + "." + std::to_string(version.build) +
-         "." + std::to_string(version.revision);
-}
 
 // "hh:mm:ss" of the machine's clock, as the installer stamps its action lines.
 std::string ClockText() {
@@ -80,12 +77,6 @@ void RemoveFileAndCount(const std::string& file) {
   if (host::Files().Exists(file)) host::Files().Unlink(file.c_str());
 }
 
-// A new client of the component: its file's count goes up by one.
-void InstallFileAndCount(const std::string& file, const std::string& content) {
-  SetSharedCount(file, SharedCount(file).value_or(0) + 1);
-  host::Files().AddFile(file, content);
-}
-
 // Windows Installer removes a component's folder that its removal left empty.
 void RemoveFolderIfEmpty(const std::string& folder) {
   if (host::Files().IsDirectory(folder) && host::Files().List(folder).empty()) {
@@ -108,6 +99,40 @@ void RemoveProductValue(const char* name) {
 }
 
 }  // namespace
+
+std::optional<vrintest::FileVersion> FileVersionOf(const std::string& content) {
+  std::optional<host::PeImage> image =
+      host::PeImage::Parse(std::vector<uint8_t>(content.begin(), content.end()), nullptr);
+  if (!image) return std::nullopt;
+  auto resource = image->FindResourceData(host::kResourceTypeVersion, 1);
+  std::optional<host::FixedFileInfo> info = resource ? host::ParseVersionResource(*resource) : std::nullopt;
+  if (!info) return std::nullopt;
+  return vrintest::FileVersion{
+      static_cast<uint16_t>(info->fileVersionMS >> 16), static_cast<uint16_t>(info->fileVersionMS & 0xFFFF),
+      static_cast<uint16_t>(info->fileVersionLS >> 16), static_cast<uint16_t>(info->fileVersionLS & 0xFFFF)};
+}
+
+std::string VersionText(const vrintest::FileVersion& version) {
+  return std::to_string(version.major) + "." + std::to_string(version.minor) + "." + std::to_string(version.build) +
+         "." + std::to_string(version.revision);
+}
+
+bool InstallsFile(const std::optional<std::string>& existing, const vrintest::FileVersion& version,
+                  const std::string& reinstallMode) {
+  if (!existing) return true;
+  std::string mode;
+  for (char c : reinstallMode.empty() ? std::string("omus") : reinstallMode) {
+    mode += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  auto has = [&mode](char letter) { return mode.find(letter) != std::string::npos; };
+  if (has('a')) return true;
+  if (!has('o') && !has('e') && !has('d')) return false;
+  std::optional<vrintest::FileVersion> present = FileVersionOf(*existing);
+  if (!present) return true;
+  auto key = [](const vrintest::FileVersion& v) { return std::make_tuple(v.major, v.minor, v.build, v.revision); };
+  return (has('o') && key(*present) < key(version)) || (has('e') && key(*present) <= key(version)) ||
+         (has('d') && key(*present) != key(version));
+}
 
 RoadOptions RoadOptions::FirstInstallation(bool userInterface) {
   RoadOptions road;
@@ -375,8 +400,8 @@ void Road::ApplyStandardActions() {
 void Road::InstallServer() {
   const std::string folder = TargetPath("NTSERVERFOLDER");
   const std::string image = folder + kServerFileName;
-  InstallFileAndCount(image, vrintest::VersionedDll(package_.serverVersion));
-  InstallFileAndCount(kDriverFile, vrintest::VersionedDll(package_.serverVersion));
+  InstallFileAndCount(image, package_.serverVersion);
+  InstallFileAndCount(kDriverFile, package_.serverVersion);
   host::Registry& registry = host::LocalRegistry();
   registry.SetString(kProductKey, "ServicePath", image);
   registry.SetString(kProductKey, "ConfigurationPath", folder);
@@ -405,8 +430,15 @@ void Road::RemoveServer() {
 
 void Road::InstallConsole() {
   const std::string folder = TargetPath("GUIFOLDER");
-  InstallFileAndCount(folder + kConsoleFileName, vrintest::VersionedDll(package_.consoleVersion));
+  InstallFileAndCount(folder + kConsoleFileName, package_.consoleVersion);
   host::LocalRegistry().SetString(kProductKey, "GuiPath", folder);
+}
+
+void Road::InstallFileAndCount(const std::string& file, const vrintest::FileVersion& version) {
+  SetSharedCount(file, SharedCount(file).value_or(0) + 1);
+  if (InstallsFile(host::Files().FileContent(file), version, session_->GetProperty("REINSTALLMODE"))) {
+    host::Files().AddFile(file, vrintest::VersionedDll(version));
+  }
 }
 
 void Road::RemoveConsole() {

@@ -150,6 +150,9 @@ class Road {
   void RemoveServer();
   void InstallConsole();
   void RemoveConsole();
+  // A new client of the component: its key file's count goes up by one and
+  // the file is copied as the versioning rules allow.
+  void InstallFileAndCount(const std::string& file, const vrintest::FileVersion& version);
 
   PackageOptions package_;
   RoadOptions road_;
@@ -166,6 +169,22 @@ UINT CallAction(host::Session& session, const std::string& name, UINT(__stdcall*
 
 // The SQL of the consuming package.
 std::vector<std::string> PackageSql(const PackageOptions& package);
+
+// The version resource of a file's content; nothing for a file without one.
+std::optional<vrintest::FileVersion> FileVersionOf(const std::string& content);
+// "9.0.12.0".
+std::string VersionText(const vrintest::FileVersion& version);
+
+// Windows Installer's file-versioning rules: whether InstallFiles puts a
+// versioned file of the package over what its target path holds (nothing:
+// the file is missing) under REINSTALLMODE (empty: the default "omus"). A
+// missing file is always installed. Each letter adds a reason to replace an
+// existing one: "o" an older version, "e" an older or equal one, "d" a
+// different one, "a" any file; with "o", "e" or "d", an unversioned file
+// gives way to the versioned one. "p" (and "c": the roads' files carry no
+// checksum) replace only what is missing.
+bool InstallsFile(const std::optional<std::string>& existing, const vrintest::FileVersion& version,
+                  const std::string& reinstallMode);
 
 // Shared-file counts as Windows Installer keeps them.
 std::optional<uint32_t> SharedCount(const std::string& file);

@@ -41,6 +41,12 @@ ActionFunction FindAction(const std::string& name) {
   return nullptr;
 }
 
+std::vector<std::string> ActionNames() {
+  std::vector<std::string> names;
+  for (const Entry& entry : kActions) names.push_back(entry.name);
+  return names;
+}
+
 }  // namespace vrinsim
 ")
 configure_file("${OUTPUT}.tmp" "${OUTPUT}" COPYONLY)

@@ -13,4 +13,7 @@ using ActionFunction = UINT(__stdcall*)(MSIHANDLE);
 // Null for a name the library does not export as an action.
 ActionFunction FindAction(const std::string& name);
 
+// Every action's name, in the order of the module-definition file.
+std::vector<std::string> ActionNames();
+
 }  // namespace vrinsim

@@ -1,6 +1,7 @@
 #include "tools/vrinsim/machine_state.h"
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
 #include "host/filesystem.h"
@@ -8,13 +9,16 @@
 #include "host/security.h"
 #include "host/services.h"
 #include "host/shares.h"
+#include "tools/road/road.h"
 
 namespace vrinsim {
 
 namespace {
 
 // Expandable and multi-strings are exported as UTF-16 bytes; the report
-// shows their text.
+// shows their text as expand:"..." and multi:"...", "..." (forms the .reg
+// reader takes back) when it is ASCII and shaped as Windows writes it: each
+// string NUL-terminated, a multi-string ended by one more NUL.
 std::string Readable(const std::string& value) {
   const bool expand = value.rfind("hex(2):", 0) == 0;
   const bool multi = value.rfind("hex(7):", 0) == 0;
@@ -27,18 +31,42 @@ std::string Readable(const std::string& value) {
     }
     bytes.push_back(static_cast<unsigned>(std::stoul(byte, nullptr, 16)));
   }
-  std::string text = "\"";
+  if (bytes.size() % 2 != 0) return value;
+  std::vector<std::string> strings;
+  std::string current;
+  bool terminated = false;
   for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
     unsigned c = bytes[i] | (bytes[i + 1] << 8);
-    if (c == 0) {
-      text += i + 3 < bytes.size() ? "\", \"" : "";
-      continue;
-    }
     if (c >= 0x80) return value;  // not worth decoding here: keep the bytes
-    if (c == '\\' || c == '"') text += '\\';
-    text += static_cast<char>(c);
+    terminated = c == 0;
+    if (c != 0) {
+      current += static_cast<char>(c);
+    } else {
+      strings.push_back(current);
+      current.clear();
+    }
   }
-  return (expand ? "expand:" : "multi:") + text + "\"";
+  if (!terminated) return value;
+  if (multi) {
+    // The last NUL ends the list; an empty string before it is only the empty list.
+    if (strings.size() < 2 || !strings.back().empty()) return value;
+    strings.pop_back();
+    for (size_t i = 0; i < strings.size() && strings.size() > 1; ++i) {
+      if (strings[i].empty()) return value;
+    }
+  } else if (strings.size() != 1) {
+    return value;
+  }
+  std::string text = expand ? "expand:" : "multi:";
+  for (size_t i = 0; i < strings.size(); ++i) {
+    text += (i == 0 ? "\"" : ", \"");
+    for (char c : strings[i]) {
+      if (c == '\\' || c == '"') text += '\\';
+      text += c;
+    }
+    text += "\"";
+  }
+  return text;
 }
 
 // The registry's export, split into keys and value lines; a value's hex
@@ -237,18 +265,31 @@ std::vector<std::string> ServiceChanges(const MachineState& before, const Machin
   return lines;
 }
 
+// " 9.0.12.0" for a file with a version resource, "" for any other.
+std::string VersionSuffix(const std::string& content) {
+  std::optional<vrintest::FileVersion> version = vrinroad::FileVersionOf(content);
+  return version ? " " + vrinroad::VersionText(*version) : "";
+}
+
 std::vector<std::string> FileChanges(const MachineState& before, const MachineState& after) {
   std::vector<std::string> lines;
   for (const auto& [path, content] : after.files) {
     auto old = before.files.find(path);
     if (old == before.files.end()) {
-      lines.push_back("+ " + path);
+      lines.push_back("+ " + path + VersionSuffix(content));
     } else if (old->second != content) {
-      lines.push_back("~ " + path + " (changed)");
+      std::string was = VersionSuffix(old->second);
+      std::string now = VersionSuffix(content);
+      if (was == now) {
+        lines.push_back("~ " + path + now + " (changed)");
+      } else {
+        lines.push_back("~ " + path + (was.empty() ? " (unversioned)" : was) + " ->" +
+                        (now.empty() ? " (unversioned)" : now));
+      }
     }
   }
   for (const auto& [path, content] : before.files) {
-    if (!after.files.count(path)) lines.push_back("- " + path);
+    if (!after.files.count(path)) lines.push_back("- " + path + VersionSuffix(content));
   }
   for (const std::string& path : after.pendingDeletions) {
     if (std::find(before.pendingDeletions.begin(), before.pendingDeletions.end(), path) ==
@@ -291,6 +332,49 @@ MachineState CaptureMachine() {
   }
   state.shares = Shares();
   return state;
+}
+
+namespace {
+
+// The scenario.txt line that puts the file back, or a note where none can.
+std::string FileLine(const std::string& path, const std::string& content) {
+  if (std::optional<vrintest::FileVersion> version = vrinroad::FileVersionOf(content)) {
+    return "file " + path + " = version " + vrinroad::VersionText(*version);
+  }
+  if (content == vrintest::UnversionedDll()) return "file " + path + " = unversioned";
+  bool oneLine = !content.empty() && content.front() != ' ' && content.back() != ' ' &&
+                 std::all_of(content.begin(), content.end(), [](char c) { return c >= ' ' && c != 0x7F; });
+  if (oneLine) return "file " + path + " = text " + content;
+  return "(" + path + ": " + std::to_string(content.size()) + " bytes that --drives writes out)";
+}
+
+}  // namespace
+
+std::string MachineText(const std::string& description) {
+  std::string text;
+  std::istringstream reg(host::LocalRegistry().Export());
+  for (std::string line; std::getline(reg, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    text += line + "\n";
+  }
+  const MachineState state = CaptureMachine();
+  text += "; " + description + "\n";
+  text += "; For scenario.txt, with this file as \"machine = FILE.reg\":\n";
+  for (const auto& [path, content] : state.files) {
+    if (path.back() != '\\') text += ";   " + FileLine(path, content) + "\n";
+  }
+  for (const auto& [name, service] : state.services) {
+    if (service.state == "running") text += ";   running-service = " + name + "\n";
+  }
+  for (const auto& [name, share] : state.shares) text += ";   share " + name + " = " + share.path + "\n";
+  text += "; Services:\n";
+  for (const auto& [name, service] : state.services) {
+    text += ";   " + name + ": " + service.state + (service.markedForDeletion ? ", marked for deletion" : "") + "; " +
+            service.config + "\n";
+  }
+  if (!state.shares.empty()) text += "; Shares (a scenario's share has the server's default access):\n";
+  for (const auto& [name, share] : state.shares) text += ";   " + name + ": access " + share.access + "\n";
+  return text;
 }
 
 std::vector<std::string> DescribeChanges(const MachineState& before, const MachineState& after) {

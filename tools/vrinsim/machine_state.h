@@ -33,6 +33,12 @@ struct MachineState {
 // The simulated machine as it is now.
 MachineState CaptureMachine();
 
+// The simulated machine as a new scenario can start from it: its registry
+// as a .reg file (service entries included), then comment lines (";", which
+// .reg files may carry) describing it and giving the scenario.txt lines for
+// its files, running services and shares. Lines end in "\n".
+std::string MachineText(const std::string& description);
+
 // The changes from before to after, as report lines (empty: none). Each
 // section starts with its heading: "Registry:", "Services:", "Files:",
 // "Shares:".

@@ -1,35 +1,130 @@
 // vrinsim: plays installation roads of the library on the simulated machine
 // and prints the installation log, the machine's changes and a summary.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host/filesystem.h"
+#include "tools/vrinsim/action_table.h"
+#include "tools/vrinsim/machine_state.h"
 #include "tools/vrinsim/player.h"
+#include "tools/vrinsim/report.h"
 #include "tools/vrinsim/scenario.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const char kUsage[] = R"(usage: vrinsim run SCENARIO [--log FILE] [--no-wall-time] [--scenarios DIR]
-       vrinsim list [--scenarios DIR]
-       vrinsim --help
+const char kVersion[] = "vrinsim 1.1";
 
-run     plays SCENARIO (a bundled scenario's name or a scenario folder) and
-        prints its installation log, the changes to the machine and a
-        summary; --log also writes the installation log to FILE. Exits 1
-        when a road fails (an action returned 1603), 2 on a bad scenario.
-list    lists the bundled scenarios.
+const char kUsage[] = R"(usage: vrinsim run SCENARIO [--log FILE] [--changes-only] [--color=auto|always|never]
+                    [--no-wall-time] [--scenarios DIR]
+       vrinsim machine SCENARIO [--step N] [--drives DIR] [--scenarios DIR]
+       vrinsim list [--scenarios DIR]
+       vrinsim actions
+       vrinsim --help | --version
+
+run      plays SCENARIO (a bundled scenario's name or a scenario folder) and
+         prints per step its installation log, the changes to the machine, a
+         summary and a verdict. --log also writes the installation logs to
+         FILE (CRLF line ends, a line naming each step); --changes-only
+         leaves out the logs and summaries; --color colours the report
+         (auto: on a terminal). Exits 0 when every road succeeds, 1 when a
+         road fails (an action returned 1603), 2 on a bad scenario or
+         command line: every mistake of the scenario is listed, with its file
+         and line, and nothing is played. Warnings (a service script or a
+         message-box answer nothing used) follow the report on standard error.
+machine  prints the machine before step N (default: after the last step) as
+         a .reg file, with the scenario.txt lines for its files, running
+         services and shares as comments: a new scenario can start from it.
+         --drives writes the machine's drives to DIR (a new or empty folder),
+         one folder per drive letter, for "drives = DIR".
+list     lists the bundled scenarios.
+actions  lists the action names that "road = actions" and "package-action" take.
 )";
+
+const char kMoreHelp[] = R"(
+The bundled scenarios are in )" VRINSIM_SCENARIOS_DIR R"(; a folder of
+the same name in the current folder is played instead, and vrinsim says so.
+
+Other tools of the build (not built by `make run`):
+  cmake --build build/native --target vrinsim_benchmark vrinsweep
+  build/native/tools/vrinsim/vrinsim_benchmark   the first-installation road, timed
+  build/native/tools/vrinsweep [--sample N] [ROAD...]
+                                                 the fault sweep over every bundled road
+)";
+
+int Usage(const std::string& message) {
+  std::cerr << "vrinsim: " << message << "\n" << kUsage;
+  return 2;
+}
+
+// The folder SCENARIO names: a folder, or else a bundled scenario's name.
+std::optional<fs::path> ScenarioFolder(const std::string& scenarios, const std::string& which) {
+  const bool plainName = which.find('/') == std::string::npos && which != "." && which != "..";
+  const fs::path bundled = fs::path(scenarios) / which;
+  if (fs::is_directory(which)) {
+    if (plainName && fs::exists(bundled / "scenario.txt") && fs::exists(fs::path(which) / "scenario.txt")) {
+      std::cerr << "vrinsim: playing the folder ./" << which << ", not the bundled scenario of that name ("
+                << bundled.string() << ")\n";
+    }
+    return fs::path(which);
+  }
+  if (plainName && fs::is_directory(bundled)) return bundled;
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(scenarios, error)) names.push_back(entry.path().filename().string());
+  std::string nearest = vrinsim::NearestWord(which, names);
+  std::cerr << "vrinsim: no scenario \"" << which << "\": neither a folder nor a bundled scenario's name"
+            << (nearest.empty() ? "" : "; did you mean " + nearest + "?") << " (vrinsim list shows them)\n";
+  return std::nullopt;
+}
+
+// The scenario SCENARIO names, or nothing after saying why not.
+std::optional<vrinsim::Scenario> FindScenario(const std::string& scenarios, const std::string& which) {
+  std::optional<fs::path> folder = ScenarioFolder(scenarios, which);
+  if (!folder) return std::nullopt;
+  try {
+    return vrinsim::LoadScenario(folder->string());
+  } catch (const vrinsim::ScenarioError& error) {
+    std::cerr << error.what() << "\n";
+    return std::nullopt;
+  }
+}
+
+// Loads and plays the scenario; prints its mistakes (status 2) or, after the
+// play, its warnings.
+std::optional<vrinsim::PlayResult> PlayAndTell(const vrinsim::Scenario& scenario, size_t steps) {
+  try {
+    vrinsim::PlayResult result = vrinsim::Play(scenario, steps);
+    for (const vrinsim::Problem& warning : result.warnings) std::cerr << warning.Text() << "\n";
+    return result;
+  } catch (const vrinsim::StepError& error) {
+    std::cerr << error.what() << "\nvrinsim: the play stopped there, so nothing is reported\n";
+    return std::nullopt;
+  } catch (const vrinsim::ScenarioError& error) {
+    for (const vrinsim::Problem& problem : error.Problems()) std::cerr << problem.Text() << "\n";
+    std::cerr << "vrinsim: " << vrinsim::Count(error.Problems().size(), "mistake")
+              << " in the scenario: nothing was played\n";
+    return std::nullopt;
+  }
+}
 
 std::string TitleOf(const fs::path& folder) {
   try {
-    return vrinsim::LoadScenario(folder.string()).title;
+    vrinsim::Scenario scenario = vrinsim::LoadScenario(folder.string());
+    return scenario.title +
+           (scenario.problems.empty() ? "" : " (" + vrinsim::Count(scenario.problems.size(), "mistake") + ")");
   } catch (const std::exception& error) {
     return std::string("(unreadable: ") + error.what() + ")";
   }
@@ -52,59 +147,163 @@ int List(const std::string& scenarios) {
   return 0;
 }
 
-int Run(const std::string& scenarios, const std::string& which, const std::string& logFile, bool wallTime) {
-  fs::path folder = which;
-  if (!fs::is_directory(folder) && which.find('/') == std::string::npos) folder = fs::path(scenarios) / which;
-  try {
-    vrinsim::Scenario scenario = vrinsim::LoadScenario(folder.string());
-    vrinsim::PlayResult result = vrinsim::Play(scenario);
-    std::cout << vrinsim::Report(scenario, result, wallTime) << std::flush;
-    if (!logFile.empty()) {
-      std::ofstream log(logFile, std::ios::binary);
-      log << vrinsim::LogText(result);
-      if (!log) {
-        std::cerr << "vrinsim: cannot write " << logFile << "\n";
-        return 2;
-      }
+struct Options {
+  std::string scenarios = VRINSIM_SCENARIOS_DIR;
+  std::optional<std::string> logFile;
+  std::string colour = "auto";
+  vrinsim::ReportOptions report;
+  std::optional<size_t> step;
+  std::optional<std::string> drives;
+  std::vector<std::string> words;
+};
+
+bool ColourWanted(const std::string& when) {
+  if (when != "auto") return when == "always";
+  const char* term = std::getenv("TERM");
+  return isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr &&
+         (term == nullptr || std::string(term) != "dumb");
+}
+
+int Run(const Options& options, const std::string& which) {
+  std::optional<vrinsim::Scenario> scenario = FindScenario(options.scenarios, which);
+  if (!scenario) return 2;
+  // A log that cannot be written stops the run before any road plays.
+  std::ofstream log;
+  if (options.logFile) {
+    log.open(*options.logFile, std::ios::binary | std::ios::trunc);
+    if (!log) {
+      std::cerr << "vrinsim: cannot write the log file " << *options.logFile << ": " << std::strerror(errno) << "\n";
+      return 2;
     }
-    if (result.failed) {
-      std::cerr << "vrinsim: the road failed: " << result.steps.back().failure << "\n";
-      return 1;
+  }
+  std::optional<vrinsim::PlayResult> result = PlayAndTell(*scenario, vrinsim::kAllSteps);
+  if (!result) return 2;
+  vrinsim::ReportOptions report = options.report;
+  report.colour = ColourWanted(options.colour);
+  std::cout << vrinsim::Report(*scenario, *result, report) << std::flush;
+  if (log.is_open()) {
+    log << vrinsim::LogText(*result);
+    log.close();
+    if (!log) {
+      std::cerr << "vrinsim: cannot write the log file " << *options.logFile << "\n";
+      return 2;
     }
-    return 0;
-  } catch (const vrinsim::ScenarioError& error) {
-    std::cerr << "vrinsim: " << error.what() << "\n";
+  }
+  if (result->failed) {
+    std::cerr << "vrinsim: the road failed: " << result->steps.back().failure << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int Machine(const Options& options, const std::string& which) {
+  std::optional<vrinsim::Scenario> found = FindScenario(options.scenarios, which);
+  if (!found) return 2;
+  const vrinsim::Scenario& scenario = *found;
+  if (options.drives && fs::exists(*options.drives) &&
+      (!fs::is_directory(*options.drives) || !fs::is_empty(*options.drives))) {
+    std::cerr << "vrinsim: " << *options.drives << " is not an empty folder: --drives writes into a new one\n";
     return 2;
   }
+  const size_t count = scenario.steps.size();
+  if (options.step && (*options.step < 1 || *options.step > count)) {
+    std::cerr << "vrinsim: --step " << *options.step << ": the scenario has " << vrinsim::Count(count, "step") << "\n";
+    return 2;
+  }
+  const size_t played = options.step ? *options.step - 1 : count;
+  std::optional<vrinsim::PlayResult> result = PlayAndTell(scenario, played);
+  if (!result) return 2;
+  std::string description = "The machine of scenario " + scenario.name + " ";
+  if (result->failed) {
+    description += "after step " + std::to_string(result->steps.size()) + ", which failed";
+  } else if (played == 0) {
+    description += "before its first step";
+  } else if (played < count) {
+    description += "before step " + std::to_string(played + 1) + " (" + scenario.steps[played].title + ")";
+  } else {
+    description += "after its last step";
+  }
+  std::cout << vrinsim::MachineText(description) << std::flush;
+  if (options.drives) {
+    try {
+      host::Files().WriteDrives(*options.drives);
+    } catch (const std::exception& error) {
+      std::cerr << "vrinsim: cannot write the drives to " << *options.drives << ": " << error.what() << "\n";
+      return 2;
+    }
+  }
+  if (result->failed) {
+    std::cerr << "vrinsim: step " << result->steps.size() << " failed: " << result->steps.back().failure << "\n";
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  std::string scenarios = VRINSIM_SCENARIOS_DIR;
-  std::string logFile;
-  bool wallTime = true;
-  std::vector<std::string> words;
+  Options options;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--help" || args[i] == "-h") {
-      std::cout << kUsage << "\n" << vrinsim::ScenarioFormatHelp();
+    const std::string& arg = args[i];
+    auto value = [&](const char* what) -> std::optional<std::string> {
+      if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) return args[++i];
+      Usage(arg + " needs " + what);
+      return std::nullopt;
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage << kMoreHelp << "\n" << vrinsim::ScenarioFormatHelp();
       return 0;
     }
-    if ((args[i] == "--log" || args[i] == "--scenarios") && i + 1 < args.size()) {
-      (args[i] == "--log" ? logFile : scenarios) = args[i + 1];
-      ++i;
-    } else if (args[i] == "--no-wall-time") {
-      wallTime = false;
-    } else if (args[i].rfind("--", 0) == 0) {
-      std::cerr << "vrinsim: unknown option " << args[i] << "\n" << kUsage;
-      return 2;
+    if (arg == "--version") {
+      std::cout << kVersion << ": the library's actions on the simulated Windows Installer ("
+                << vrinsim::ActionNames().size() << " actions)\n";
+      return 0;
+    }
+    if (arg == "--log" || arg == "--scenarios" || arg == "--drives" || arg == "--step") {
+      std::optional<std::string> given = value(arg == "--step"        ? "a step number"
+                                               : arg == "--scenarios" ? "a folder"
+                                               : arg == "--drives"    ? "a folder"
+                                                                      : "a file name");
+      if (!given) return 2;
+      if (arg == "--log") options.logFile = *given;
+      if (arg == "--scenarios") options.scenarios = *given;
+      if (arg == "--drives") options.drives = *given;
+      if (arg == "--step") {
+        if (given->empty() || given->size() > 6 || given->find_first_not_of("0123456789") != std::string::npos) {
+          return Usage("--step " + *given + ": not a step number");
+        }
+        options.step = std::stoul(*given);
+      }
+    } else if (arg == "--no-wall-time") {
+      options.report.wallTime = false;
+    } else if (arg == "--changes-only") {
+      options.report.changesOnly = true;
+    } else if (arg.rfind("--color=", 0) == 0 || arg.rfind("--colour=", 0) == 0) {
+      options.colour = arg.substr(arg.find('=') + 1);
+      if (options.colour != "auto" && options.colour != "always" && options.colour != "never") {
+        return Usage(arg + ": the colour is auto, always or never");
+      }
+    } else if (arg.rfind("-", 0) == 0) {
+      return Usage("unknown option " + arg);
     } else {
-      words.push_back(args[i]);
+      options.words.push_back(arg);
     }
   }
-  if (words.size() == 1 && words[0] == "list") return List(scenarios);
-  if (words.size() == 2 && words[0] == "run") return Run(scenarios, words[1], logFile, wallTime);
-  std::cerr << kUsage;
-  return 2;
+  const std::vector<std::string>& words = options.words;
+  const std::string command = words.empty() ? "" : words[0];
+  const bool forRun = options.logFile || !options.report.wallTime || options.report.changesOnly;
+  const bool forMachine = options.step || options.drives;
+  if ((forRun && command != "run") || (forMachine && command != "machine")) {
+    return Usage("an option given to a command that does not take it");
+  }
+  if (words.size() == 1 && command == "list") return List(options.scenarios);
+  if (words.size() == 1 && command == "actions") {
+    for (const std::string& name : vrinsim::ActionNames()) std::cout << name << "\n";
+    return 0;
+  }
+  if (words.size() == 2 && command == "run") return Run(options, words[1]);
+  if (words.size() == 2 && command == "machine") return Machine(options, words[1]);
+  if (command == "run" || command == "machine") return Usage(command + " takes one SCENARIO");
+  return Usage(command.empty() ? "no command" : "unknown command \"" + command + "\"");
 }

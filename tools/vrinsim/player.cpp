@@ -1,13 +1,17 @@
 #include "tools/vrinsim/player.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <tuple>
 
 #include "host/clock.h"
+#include "host/code_page.h"
 #include "host/filesystem.h"
 #include "host/machine.h"
 #include "host/message_table.h"
@@ -139,30 +143,37 @@ vrinroad::PackageOptions PreparePackage(const Scenario& scenario, const BuildFol
   return package;
 }
 
-void ImportRegistry(host::Registry& registry, const std::string& file) {
+// A .reg file onto a registry; a line it refuses is a problem of that file.
+void ImportRegistry(host::Registry& registry, const std::string& file, std::vector<Problem>& problems) {
   try {
     registry.Import(ReadFile(file));
   } catch (const host::RegFileError& error) {
-    throw ScenarioError(file, error.Line(), error.what());
+    problems.push_back(Problem{file, error.Line(), error.Message(), false});
   } catch (const std::exception& error) {
-    throw ScenarioError(file, 0, error.what());
+    problems.push_back(Problem{file, 0, error.what(), false});
   }
 }
 
-void CopyDrives(const std::string& folder) {
+void CopyDrives(const std::string& folder, std::vector<Problem>& problems) {
   for (const auto& drive : fs::directory_iterator(folder)) {
     std::string letter = drive.path().filename().string();
     if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0])) || !drive.is_directory()) {
-      throw ScenarioError(drive.path().string(), 0, "a drives folder holds one folder per drive letter (C, D, ...)");
+      problems.push_back(
+          Problem{drive.path().string(), 0, "a drives folder holds one folder per drive letter (C, D, ...)", false});
+      continue;
     }
     for (const auto& entry : fs::recursive_directory_iterator(drive.path())) {
       std::string relative = fs::relative(entry.path(), drive.path()).generic_string();
       std::string path = letter + ":\\" + relative;
       std::replace(path.begin(), path.end(), '/', '\\');
-      if (entry.is_directory()) {
-        host::Files().AddDirectory(path);
-      } else {
-        host::Files().AddFile(path, ReadFile(entry.path().string()));
+      try {
+        if (entry.is_directory()) {
+          host::Files().AddDirectory(path);
+        } else {
+          host::Files().AddFile(path, ReadFile(entry.path().string()));
+        }
+      } catch (const std::exception& error) {
+        problems.push_back(Problem{entry.path().string(), 0, error.what(), false});
       }
     }
   }
@@ -185,34 +196,63 @@ void AddMachineFile(const MachineFile& file) {
   }
 }
 
-void PrepareMachine(const Scenario& scenario) {
-  host::ResetMachine();
-  if (scenario.standardMachine) vrinroad::PrepareMachine();
-  SeedMachine(scenario);
+// The services of the machine's registry, as they are spelled.
+std::vector<std::string> MachineServices() {
+  std::vector<std::string> names;
+  if (auto root = host::LocalRegistry().Find(host::kServicesKey)) {
+    for (const auto& [folded, key] : root->Subkeys()) {
+      if (host::Services().Exists(key->Name())) names.push_back(key->Name());
+    }
+  }
+  return names;
 }
 
-}  // namespace
-
-void SeedMachine(const Scenario& scenario) {
-  for (const std::string& file : scenario.machineRegFiles) ImportRegistry(host::LocalRegistry(), file);
+// Puts the scenario's machine onto the simulated one and tells what it
+// refused.
+std::vector<Problem> Seed(const Scenario& scenario) {
+  std::vector<Problem> problems;
+  auto problem = [&](int line, const std::string& message) {
+    problems.push_back(Problem{scenario.file, line, message, false});
+  };
+  for (const std::string& file : scenario.machineRegFiles) ImportRegistry(host::LocalRegistry(), file, problems);
   for (const auto& [name, file] : scenario.remoteMachines) {
-    ImportRegistry(host::Network::Instance().AddMachine(name), file);
+    ImportRegistry(host::Network::Instance().AddMachine(name), file, problems);
   }
   if (!scenario.computerName.empty()) host::Network::Instance().SetComputerName(scenario.computerName);
-  if (!scenario.drivesFolder.empty()) CopyDrives(scenario.drivesFolder);
+  if (!scenario.drivesFolder.empty()) CopyDrives(scenario.drivesFolder, problems);
   for (const MachineFile& file : scenario.files) {
     try {
       AddMachineFile(file);
     } catch (const std::exception& error) {
-      throw ScenarioError(scenario.folder + "/scenario.txt", file.line, error.what());
+      problem(file.line, error.what());
     }
   }
-  for (const std::string& service : scenario.runningServices) {
+  const std::vector<std::string> services = MachineServices();
+  for (const auto& [service, line] : scenario.runningServices) {
     if (!host::Services().Exists(service)) {
-      throw ScenarioError(scenario.folder + "/scenario.txt", 0,
-                          "running-service \"" + service + "\" is not a service of the machine");
+      std::string nearest = NearestWord(service, services);
+      problem(line, "\"running-service = " + service + "\": the machine has no service " + service +
+                        (nearest.empty() ? "" : ": did you mean " + nearest + "?"));
+      continue;
     }
     host::Services().SetRunning(service);
+  }
+  // The roads create the server's service and the library the driver; a
+  // script for any other service the machine lacks would never run.
+  std::vector<std::string> known = services;
+  known.insert(known.end(), {vrinroad::kServiceName, vrinroad::kDriverName});
+  for (const Step& step : scenario.steps) {
+    for (const ServiceScript& script : step.services) {
+      bool exists = std::any_of(known.begin(), known.end(), [&](const std::string& name) {
+        return host::FoldCase(name) == host::FoldCase(script.service);
+      });
+      if (exists) continue;
+      std::string nearest = NearestWord(script.service, known);
+      problem(script.line, "\"service " + script.service + " = ...\": " + script.service +
+                               " is neither a service of the machine nor one the roads create (" +
+                               vrinroad::kServiceName + ", " + vrinroad::kDriverName + ")" +
+                               (nearest.empty() ? "" : ": did you mean " + nearest + "?"));
+    }
   }
   for (const auto& [name, folder] : scenario.shares) {
     host::Shares::Instance().Seed(host::ShareRecord::Disk(name, folder));
@@ -220,12 +260,29 @@ void SeedMachine(const Scenario& scenario) {
   for (const auto& [product, packageCode] : scenario.installedProducts) {
     host::InstalledProducts::Instance().Set(product, "PackageCode", packageCode);
   }
+  return problems;
 }
 
+void ThrowErrors(std::vector<Problem> problems) {
+  problems.erase(std::remove_if(problems.begin(), problems.end(), [](const Problem& p) { return p.warning; }),
+                 problems.end());
+  if (problems.empty()) return;
+  std::stable_sort(problems.begin(), problems.end(), [](const Problem& a, const Problem& b) {
+    return std::tie(a.file, a.line) < std::tie(b.file, b.line);
+  });
+  throw ScenarioError(problems);
+}
+
+}  // namespace
+
+void SeedMachine(const Scenario& scenario) { ThrowErrors(Seed(scenario)); }
+
 void ScriptStep(const Step& step) {
-  for (int answer : step.messageBoxAnswers) host::UserInterface::Instance().ScriptAnswer(answer);
-  // A script holds for the service's next starts, also when the road's
-  // InstallServices creates the service.
+  host::UserInterface::Instance().ClearAnswers();
+  host::Services().ClearStartScripts();
+  for (const MessageBoxAnswer& box : step.messageBoxAnswers) host::UserInterface::Instance().ScriptAnswer(box.answer);
+  // A script holds for the service's starts on this road, also when the
+  // road's InstallServices creates the service.
   for (const ServiceScript& service : step.services) host::Services().SetStartScript(service.service, service.script);
 }
 
@@ -345,7 +402,7 @@ void PlayActions(const Step& step, const vrinroad::PackageOptions& package, Step
   for (const auto& [name, value] : step.road.properties) session->SetProperty(name, value);
   for (const auto& [feature, states] : step.features) {
     if (!session->FeatureState(feature)) {
-      throw ScenarioError("step \"" + step.title + "\"", step.line, "the package has no feature \"" + feature + "\"");
+      throw std::runtime_error("the package has no feature \"" + feature + "\"");
     }
     session->SetFeatureState(feature, states.first, states.second);
   }
@@ -407,6 +464,8 @@ StepResult PlayStep(const Step& step, const vrinroad::PackageOptions& package, C
   ScriptStep(step);
   const size_t boxesBefore = host::UserInterface::Instance().Boxes().size();
   const int queriesBefore = host::ErrorTableQueries();
+  const int reportsBefore = host::ErrorRowQueries(1);
+  const int warningsBefore = host::ErrorRowQueries(2);
   const uint64_t sleptBefore = host::VirtualClock().TotalSlept();
   const MachineState before = CaptureMachine();
   const Clock::time_point start = Clock::now();
@@ -431,6 +490,8 @@ StepResult PlayStep(const Step& step, const vrinroad::PackageOptions& package, C
   out.wallMilliseconds = MillisecondsSince(start);
   out.changes = DescribeChanges(before, CaptureMachine());
   out.errorTableQueries = host::ErrorTableQueries() - queriesBefore;
+  out.failureReports = host::ErrorRowQueries(1) - reportsBefore;
+  out.warnings = host::ErrorRowQueries(2) - warningsBefore;
   out.blockedMilliseconds = host::VirtualClock().TotalSlept() - sleptBefore;
   const auto& boxes = host::UserInterface::Instance().Boxes();
   for (size_t i = boxesBefore; i < boxes.size(); ++i) out.messageBoxes.push_back(boxes[i].text);
@@ -438,142 +499,67 @@ StepResult PlayStep(const Step& step, const vrinroad::PackageOptions& package, C
   return out;
 }
 
-std::string Seconds(uint64_t milliseconds) {
-  char text[32];
-  snprintf(text, sizeof(text), "%.1f s", static_cast<double>(milliseconds) / 1000.0);
-  return text;
-}
-
-// A log line of several lines (a failure report), every line indented.
-std::string Indented(const std::string& line) {
-  std::string text = "  ";
-  for (char c : line) {
-    text += c;
-    if (c == '\n') text += "  ";
+// What a step that went through showed to be pointless in the scenario.
+void AddStepWarnings(const Scenario& scenario, const Step& step, const std::map<std::string, int>& startsBefore,
+                     std::vector<Problem>& warnings) {
+  for (const ServiceScript& script : step.services) {
+    if (host::Services().StartRequests(script.service) != startsBefore.at(script.service)) continue;
+    warnings.push_back(Problem{
+        scenario.file, script.line,
+        "nothing started " + script.service + " on road \"" + step.title + "\", so its script was not used", true});
   }
-  return text;
-}
-
-std::string MillisecondsText(double milliseconds) {
-  char text[32];
-  snprintf(text, sizeof(text), "%.2f ms", milliseconds);
-  return text;
-}
-
-const char* KindName(StepKind kind) {
-  switch (kind) {
-    case StepKind::kInstall:
-      return "install";
-    case StepKind::kRemove:
-      return "remove";
-    case StepKind::kRepair:
-      return "repair";
-    case StepKind::kActions:
-      return "actions";
-    case StepKind::kMasterSetup:
-      return "master-setup";
-    case StepKind::kRestart:
-      return "restart";
+  const size_t unused = host::UserInterface::Instance().PendingAnswers();
+  const size_t given = step.messageBoxAnswers.size();
+  for (size_t i = given - std::min(unused, given); i < given; ++i) {
+    warnings.push_back(Problem{scenario.file, step.messageBoxAnswers[i].line,
+                               "no message box asked for this answer on road \"" + step.title + "\"", true});
   }
-  return "";
 }
 
 }  // namespace
 
-PlayResult Play(const Scenario& scenario) {
+PlayResult Play(const Scenario& scenario, size_t steps) {
   PlayResult result;
   BuildFolder build;
   const Clock::time_point start = Clock::now();
-  {
-    CaptureStdout output;
-    vrinroad::PackageOptions package;
+  CaptureStdout output;
+  vrinroad::PackageOptions package;
+  std::vector<Problem> problems = scenario.problems;
+  try {
+    host::ResetMachine();
+    if (scenario.standardMachine) vrinroad::PrepareMachine();
+    std::vector<Problem> seeded = Seed(scenario);
+    problems.insert(problems.end(), seeded.begin(), seeded.end());
+    package = PreparePackage(scenario, build);
+  } catch (const ScenarioError& error) {
+    problems.insert(problems.end(), error.Problems().begin(), error.Problems().end());
+  } catch (const std::exception& error) {
+    // The simulated machine refused what the scenario puts on it.
+    problems.push_back(Problem{scenario.file, 0, std::string("the machine: ") + error.what(), false});
+  }
+  ThrowErrors(problems);
+  for (size_t i = 0; i < scenario.steps.size() && i < steps; ++i) {
+    const Step& step = scenario.steps[i];
+    std::map<std::string, int> startsBefore;
+    for (const ServiceScript& script : step.services) {
+      startsBefore[script.service] = host::Services().StartRequests(script.service);
+    }
     try {
-      PrepareMachine(scenario);
-      package = PreparePackage(scenario, build);
+      result.steps.push_back(PlayStep(step, package, output));
     } catch (const ScenarioError&) {
       throw;
     } catch (const std::exception& error) {
-      // The simulated machine refused what the scenario puts on it.
-      throw ScenarioError(scenario.folder + "/scenario.txt", 0, std::string("the machine: ") + error.what());
+      // The simulated installer refused the package or the step's setup.
+      throw StepError(scenario.file, step.line, "step \"" + step.title + "\": " + error.what());
     }
-    for (const Step& step : scenario.steps) {
-      try {
-        result.steps.push_back(PlayStep(step, package, output));
-      } catch (const ScenarioError&) {
-        throw;
-      } catch (const std::exception& error) {
-        // The simulated installer refused the package or the step's setup.
-        throw ScenarioError(scenario.folder + "/scenario.txt", step.line,
-                            "step \"" + step.title + "\": " + error.what());
-      }
-      if (result.steps.back().failed) {
-        result.failed = true;
-        break;
-      }
+    if (result.steps.back().failed) {
+      result.failed = true;
+      break;
     }
+    AddStepWarnings(scenario, step, startsBefore, result.warnings);
   }
   result.wallMilliseconds = MillisecondsSince(start);
   return result;
-}
-
-std::string LogText(const PlayResult& result) {
-  std::string text;
-  for (const StepResult& step : result.steps) {
-    for (const std::string& line : step.log) text += line + "\n";
-  }
-  return text;
-}
-
-std::string Report(const Scenario& scenario, const PlayResult& result, bool withWallTime) {
-  std::ostringstream out;
-  out << "=== " << scenario.name << ": " << scenario.title << " ===\n";
-  int number = 0;
-  int calls = 0, traceLines = 0, queries = 0;
-  uint64_t blocked = 0;
-  for (const StepResult& step : result.steps) {
-    out << "\n--- step " << ++number << ": " << step.title << " (" << KindName(step.kind) << ") ---\n";
-    if (!step.log.empty()) {
-      out << (step.kind == StepKind::kMasterSetup ? "Trace (standard output, no session):\n" : "Installation log:\n");
-      for (const std::string& line : step.log) out << Indented(line) << "\n";
-    }
-    for (const std::string& line : step.outcome) out << line << "\n";
-    if (!step.messageBoxes.empty()) {
-      out << "Message boxes shown:\n";
-      for (const std::string& text : step.messageBoxes) out << "  \"" << text << "\"\n";
-    }
-    out << "Changes to the machine:\n";
-    if (step.changes.empty()) out << "  (none)\n";
-    for (const std::string& line : step.changes) out << "  " << line << "\n";
-    if (!step.propertiesLeftSet.empty()) {
-      out << "Properties the actions left set:\n";
-      for (const auto& [name, value] : step.propertiesLeftSet) out << "  " << name << " = " << value << "\n";
-    }
-    if (!step.featureRequests.empty()) {
-      out << "Feature requests the actions changed:\n";
-      for (const std::string& line : step.featureRequests) out << "  " << line << "\n";
-    }
-    out << "Summary:\n";
-    if (!step.calls.empty()) {
-      out << "  actions called (result):";
-      for (const vrinroad::ActionCall& call : step.calls) out << " " << call.name << " " << call.result << ";";
-      out << "\n";
-    }
-    out << "  trace lines in the log: " << step.traceLines << "; Error-table queries: " << step.errorTableQueries
-        << "\n";
-    out << "  blocked in service waits and pauses: " << Seconds(step.blockedMilliseconds) << " (virtual clock)\n";
-    if (withWallTime) out << "  wall time: " << MillisecondsText(step.wallMilliseconds) << "\n";
-    if (step.failed) out << "  FAILED: " << step.failure << "\n";
-    calls += static_cast<int>(step.calls.size());
-    traceLines += step.traceLines;
-    queries += step.errorTableQueries;
-    blocked += step.blockedMilliseconds;
-  }
-  out << "\n=== " << (result.failed ? "FAILED" : "completed") << ": " << result.steps.size() << " of "
-      << scenario.steps.size() << " steps, " << calls << " actions called, " << traceLines << " trace lines, "
-      << queries << " Error-table queries, " << Seconds(blocked) << " blocked (virtual)";
-  if (withWallTime) out << ", " << MillisecondsText(result.wallMilliseconds) << " wall time";
-  out << " ===\n";
-  return out.str();
 }
 
 }  // namespace vrinsim

@@ -1,7 +1,10 @@
-// Plays a scenario on the simulated machine and tells what happened.
+// Plays a scenario on the simulated machine and records what happened; the
+// report (report.h) tells it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +27,8 @@ struct StepResult {
   std::vector<std::pair<std::string, std::string>> propertiesLeftSet;
   std::vector<std::string> featureRequests;  // features whose requested state the actions changed
   int traceLines = 0;                        // lines the library wrote into the log
+  int failureReports = 0;                    // of them, failure reports (the Error table's row 1)
+  int warnings = 0;                          // and warnings (row 2)
   int errorTableQueries = 0;
   uint64_t blockedMilliseconds = 0;  // service waits and pauses, on the virtual clock
   double wallMilliseconds = 0;
@@ -33,21 +38,32 @@ struct PlayResult {
   std::vector<StepResult> steps;  // up to and including a failed one
   bool failed = false;
   double wallMilliseconds = 0;
+  // What the play showed to be pointless in the scenario (a service script
+  // nothing used, a message-box answer nothing asked for).
+  std::vector<Problem> warnings;
 };
 
-// Resets the simulated machine and plays the scenario's steps on it; a step
-// that fails ends the play. Problems of the scenario itself (a package that
-// does not build, a .reg line the registry refuses) are ScenarioErrors.
-// The library's standard output is discarded while it runs.
-PlayResult Play(const Scenario& scenario);
+inline constexpr size_t kAllSteps = std::numeric_limits<size_t>::max();
+
+// Resets the simulated machine, puts the scenario's machine on it and plays
+// the scenario's first `steps` steps there; a step that fails ends the play.
+// The machine stays as the play leaves it.
+//
+// A scenario with mistakes (its own problems and those only the machine
+// shows: a .reg line the registry refuses, a running service that does not
+// exist, a script for a service nothing creates) is a ScenarioError listing
+// them all, before anything is played; so is a package that does not build.
+// What the simulated installer refuses during a step is a StepError naming
+// the step. The library's standard output is discarded while it runs.
+PlayResult Play(const Scenario& scenario, size_t steps = kAllSteps);
 
 // What the scenario puts on a machine that has the standard machine (or
 // not, as it says) already: registry, remote machines, files, services,
-// shares, installed products.
+// shares, installed products. A problem of the machine is a ScenarioError.
 void SeedMachine(const Scenario& scenario);
 
 // The step's message-box answers and service start scripts, for the calls
-// that follow.
+// that follow; the previous step's that were not used are dropped.
 void ScriptStep(const Step& step);
 
 // The package of the scenario's roads, for a package built in, given as .idt
@@ -57,12 +73,5 @@ vrinroad::PackageOptions RoadPackage(const Scenario& scenario);
 // The package and options of a road step: PRODUCTS of the step applied.
 std::pair<vrinroad::PackageOptions, vrinroad::RoadOptions> RoadOf(const Step& step,
                                                                   const vrinroad::PackageOptions& package);
-
-// The report: per step its log, the machine's changes and a summary, then
-// the whole play's summary. Without wall time it is the same on every run.
-std::string Report(const Scenario& scenario, const PlayResult& result, bool withWallTime);
-
-// The installation logs of all steps, one after the other.
-std::string LogText(const PlayResult& result);
 
 }  // namespace vrinsim

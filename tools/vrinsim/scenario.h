@@ -3,8 +3,9 @@
 //
 // scenario.txt is line based: "key = value", "# comment", and "[step Title]"
 // headers that start a step. Keys before the first step describe the machine
-// and the package; keys inside a step describe that road. Every problem is a
-// ScenarioError naming the file and the line.
+// and the package; keys inside a step describe that road. The reader goes
+// on after a mistake, so that one reading finds them all: each is a Problem
+// naming the file and the line.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +21,33 @@
 
 namespace vrinsim {
 
+// A mistake in a scenario (or a warning about one), where it is.
+struct Problem {
+  std::string file;
+  int line = 0;  // 0: the file as a whole
+  std::string message;
+  bool warning = false;
+
+  // "file:line: message", "file:line: warning: message".
+  std::string Text() const;
+};
+
+// A scenario that cannot be played: every error found, in file and line order.
 class ScenarioError : public std::runtime_error {
  public:
-  ScenarioError(const std::string& file, int line, const std::string& message)
-      : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + message) {}
+  explicit ScenarioError(std::vector<Problem> problems);
+  ScenarioError(const std::string& file, int line, const std::string& message);
+  const std::vector<Problem>& Problems() const { return problems_; }
+
+ private:
+  std::vector<Problem> problems_;
+};
+
+// What the simulated installer refused while a step played (the scenario
+// asked for something it cannot do): the play stops there.
+class StepError : public ScenarioError {
+ public:
+  using ScenarioError::ScenarioError;
 };
 
 // A file the scenario puts on the machine.
@@ -44,9 +68,18 @@ enum class StepKind {
   kRestart,      // the machine restarts
 };
 
+// "install", "remove", ...: the word of "road = ..." for each kind.
+const char* RoadName(StepKind kind);
+
 struct ServiceScript {
   std::string service;
   host::StartScript script;
+  int line = 0;
+};
+
+struct MessageBoxAnswer {
+  int answer = 0;
+  int line = 0;
 };
 
 struct Step {
@@ -57,7 +90,7 @@ struct Step {
   std::optional<std::string> products;                                    // PRODUCTS of the package for this step
   std::vector<std::string> actions;                                       // kActions
   std::map<std::string, std::pair<INSTALLSTATE, INSTALLSTATE>> features;  // kActions: installed, requested
-  std::vector<int> messageBoxAnswers;
+  std::vector<MessageBoxAnswer> messageBoxAnswers;
   std::vector<ServiceScript> services;
   // kMasterSetup: the machine examined ("" = this one) and the profile written.
   std::string machine;
@@ -68,13 +101,14 @@ struct Step {
 struct Scenario {
   std::string name;    // the folder's name
   std::string folder;  // host path
+  std::string file;    // host path of scenario.txt
   std::string title;
   std::vector<std::string> machineRegFiles;           // host paths
   std::map<std::string, std::string> remoteMachines;  // name -> host path of its .reg
   std::string computerName;                           // empty: the host's default
   std::string drivesFolder;                           // host path, empty: none
   std::vector<MachineFile> files;
-  std::vector<std::string> runningServices;
+  std::vector<std::pair<std::string, int>> runningServices;            // name, line
   std::vector<std::pair<std::string, std::string>> shares;             // name, folder
   std::vector<std::pair<std::string, std::string>> installedProducts;  // product code, package code
   bool standardMachine = true;  // the C runtime, drivers and program folders every road needs
@@ -83,10 +117,18 @@ struct Scenario {
   vrinroad::PackageOptions package;  // its actions are resolved by the player
   std::vector<std::pair<vrinroad::Point, std::string>> packageActions;
   std::vector<Step> steps;
+  // The mistakes reading found; the player adds what only the machine shows
+  // and plays nothing while any is an error.
+  std::vector<Problem> problems;
 };
 
-// Reads folder/scenario.txt and checks that every file it names exists.
+// Reads folder/scenario.txt and checks that every file it names exists. A
+// folder or file that cannot be read is a ScenarioError; mistakes inside the
+// file are the scenario's problems.
 Scenario LoadScenario(const std::string& folder);
+
+// The word of candidates nearest to word (a typing slip away), or "".
+std::string NearestWord(const std::string& word, const std::vector<std::string>& candidates);
 
 // The scenario format, as `vrinsim --help` prints it.
 const char* ScenarioFormatHelp();
