@@ -100,7 +100,8 @@ UINT MsiGetTargetPath(MSIHANDLE hInstall, LPCSTR szFolder, LPSTR szPathBuf, DWOR
 }
 
 MSIHANDLE MsiCreateRecord(UINT cParams) {
-  if (Faults::Instance().Check("MsiCreateRecord")) return 0;
+  // The key is the number of fields, so that a test can fail one kind of record.
+  if (Faults::Instance().Check("MsiCreateRecord", std::to_string(cParams).c_str())) return 0;
   if (cParams > 65535) return 0;
   return AddHandle(std::make_shared<Record>(cParams));
 }
