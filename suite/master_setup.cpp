@@ -126,9 +126,11 @@ static void RecordComponent(CheckState& state, int nIndex, const char* szName) {
 // console without a readable version is simply not found: the failure is
 // dropped.
 static bool ReadConsoleVersion(const char* szFolder, DWORD* pdwMS, DWORD* pdwLS) {
+  char szPath[MAX_PATH];
+  if (!InstallTryMakePath(szPath, sizeof(szPath), szFolder, "skdwin.exe")) {
+    return false;
+  }
   try {
-    char szPath[MAX_PATH];
-    InstallMakePath(szPath, sizeof(szPath), szFolder, "skdwin.exe");
     VS_FIXEDFILEINFO* pVersion = InstallGetFileVersion(kNoSession, szPath);
     *pdwMS = pVersion->dwFileVersionMS;
     *pdwLS = pVersion->dwFileVersionLS;
