@@ -15,7 +15,6 @@ static const char kOldKey[] = "Software\\Orvannic\\OV VRIN\\CurrentVersion";
 static const DWORD kMaxTextCount = 0x7FFFFFFF;
 
 static const char* const kConsoleFiles[] = {"skdwin.exe", "skdwin.dll", "skdwin.hlp", "skdnt.dll", "skdnw.dll"};
-static const size_t kConsoleFileCount = sizeof(kConsoleFiles) / sizeof(kConsoleFiles[0]);
 
 // How a count is stored, and so how a lowered count is written back: the type
 // of another installer's value is kept.
@@ -310,14 +309,15 @@ static void GUIDecrementRefCounterBody(MSIHANDLE hInstall, DecrementLocals& loca
   if (IsEmpty(locals.szFolder)) {
     return;
   }
-  // All paths first: a folder too long for some of the names lowers none of
-  // the counts rather than only those of the shorter names.
-  char aszFiles[kConsoleFileCount][MAX_PATH] = {};
-  for (size_t i = 0; i < kConsoleFileCount; ++i) {
-    InstallMakePath(aszFiles[i], sizeof(aszFiles[i]), locals.szFolder, kConsoleFiles[i]);
-  }
-  for (size_t i = 0; i < kConsoleFileCount; ++i) {
-    LowerSharedCount(hInstall, aszFiles[i], kGUIDecrement);
+  // Each file on its own: a name too long for the folder is reported, and
+  // the others are still lowered.
+  for (const char* szName : kConsoleFiles) {
+    char szFile[MAX_PATH] = {};
+    if (InstallTryMakePath(szFile, sizeof(szFile), locals.szFolder, szName)) {
+      LowerSharedCount(hInstall, szFile, kGUIDecrement);
+    } else {
+      InstallReportFailure(hInstall, kGUIDecrement.szName, "InstallMakePath", ERROR_FILENAME_EXCED_RANGE);
+    }
   }
 }
 
