@@ -18,6 +18,8 @@ void Faults::Fail(const std::string& function, uint32_t error, int nth, const st
 
 void Faults::Clear() {
   rules_.clear();
+  lengthenings_.clear();
+  texts_.clear();
   calls_.clear();
   sequence_.clear();
 }
@@ -33,6 +35,23 @@ std::optional<uint32_t> Faults::Check(const char* function, const char* key) {
     if (rule.nth == 0 || rule.seen == rule.nth) return rule.error;
   }
   return std::nullopt;
+}
+
+void Faults::Lengthen(const std::string& function, const std::string& key, size_t length) {
+  lengthenings_.push_back(Lengthening{function, key, length});
+}
+
+std::string Faults::Text(const char* function, const std::string& key, const std::string& text) {
+  if (paused_ > 0) return text;
+  std::string& longest = texts_[{function, key}];
+  if (text.size() >= longest.size()) longest = text;
+  for (const Lengthening& rule : lengthenings_) {
+    if (rule.function != function || (!rule.key.empty() && rule.key != key) || text.size() >= rule.length) continue;
+    size_t at = text.size();
+    if (at > 0 && (text[at - 1] == '\\' || text[at - 1] == '"')) --at;
+    return text.substr(0, at) + std::string(rule.length - text.size(), 'x') + text.substr(at);
+  }
+  return text;
 }
 
 int Faults::TotalCalls() const {

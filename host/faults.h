@@ -25,6 +25,19 @@ class Faults {
   // Called by each simulated function on entry; the error to fail with, if any.
   std::optional<uint32_t> Check(const char* function, const char* key = nullptr);
 
+  // Over-long outside text: every text that function hands the library about
+  // key (a property, a registry value, a profile entry, a service...) reads
+  // as length characters, its own with filler put in before a final
+  // backslash or quote, so that a folder stays a folder and a quoted path
+  // quoted. A text already that long stays as it is.
+  void Lengthen(const std::string& function, const std::string& key, size_t length);
+
+  // Called by each simulated function that hands the library a text from
+  // outside: the text as the rules make it. What was read is kept, by
+  // function and key, with the longest text seen.
+  std::string Text(const char* function, const std::string& key, const std::string& text);
+  const std::map<std::pair<std::string, std::string>, std::string>& TextsRead() const { return texts_; }
+
   // Calls seen since the last Clear, by function name.
   const std::map<std::string, int>& CallCounts() const { return calls_; }
   int TotalCalls() const;
@@ -49,7 +62,14 @@ class Faults {
     int nth;
     int seen;
   };
+  struct Lengthening {
+    std::string function;
+    std::string key;
+    size_t length;
+  };
   std::vector<Rule> rules_;
+  std::vector<Lengthening> lengthenings_;
+  std::map<std::pair<std::string, std::string>, std::string> texts_;
   std::map<std::string, int> calls_;
   std::vector<std::pair<std::string, std::string>> sequence_;
   int paused_ = 0;

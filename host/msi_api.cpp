@@ -67,7 +67,7 @@ UINT GetDirectoryPath(const char* function, MSIHANDLE hInstall, LPCSTR szFolder,
     return ERROR_DIRECTORY;
   }
   host::SetLastErrorRecord(nullptr);
-  return CopyOut(*path, szPathBuf, pcchPathBuf);
+  return CopyOut(Faults::Instance().Text(function, szFolder, *path), szPathBuf, pcchPathBuf);
 }
 
 }  // namespace
@@ -79,7 +79,8 @@ UINT MsiGetProperty(MSIHANDLE hInstall, LPCSTR szName, LPSTR szValueBuf, DWORD* 
   auto session = SessionOf(hInstall);
   if (session == nullptr) return ERROR_INVALID_HANDLE;
   if (szName == nullptr) return ERROR_INVALID_PARAMETER;
-  return CopyOut(session->GetProperty(szName), szValueBuf, pcchValueBuf);
+  return CopyOut(Faults::Instance().Text("MsiGetProperty", szName, session->GetProperty(szName)), szValueBuf,
+                 pcchValueBuf);
 }
 
 UINT MsiSetProperty(MSIHANDLE hInstall, LPCSTR szName, LPCSTR szValue) {
@@ -100,7 +101,8 @@ UINT MsiGetTargetPath(MSIHANDLE hInstall, LPCSTR szFolder, LPSTR szPathBuf, DWOR
 }
 
 MSIHANDLE MsiCreateRecord(UINT cParams) {
-  if (Faults::Instance().Check("MsiCreateRecord")) return 0;
+  // The key is the number of fields, so that a test can fail one kind of record.
+  if (Faults::Instance().Check("MsiCreateRecord", std::to_string(cParams).c_str())) return 0;
   if (cParams > 65535) return 0;
   return AddHandle(std::make_shared<Record>(cParams));
 }
@@ -120,7 +122,9 @@ UINT MsiRecordGetString(MSIHANDLE hRecord, UINT iField, LPSTR szValueBuf, DWORD*
   if (auto error = Faults::Instance().Check("MsiRecordGetString")) return *error;
   auto record = RecordOf(hRecord);
   if (record == nullptr) return ERROR_INVALID_HANDLE;
-  return CopyOut(record->Text(iField), szValueBuf, pcchValueBuf);
+  // A field's text has no name of its own: the text is its key.
+  const std::string text = record->Text(iField);
+  return CopyOut(Faults::Instance().Text("MsiRecordGetString", text, text), szValueBuf, pcchValueBuf);
 }
 
 int MsiRecordGetInteger(MSIHANDLE hRecord, UINT iField) {
@@ -165,7 +169,10 @@ UINT MsiFormatRecord(MSIHANDLE hInstall, MSIHANDLE hRecord, LPSTR szResultBuf, D
   }
   auto record = RecordOf(hRecord);
   if (record == nullptr) return ERROR_INVALID_HANDLE;
-  return CopyOut(host::FormatRecord(*record, session.get()), szResultBuf, pcchResultBuf);
+  // Keyed by the record's template.
+  return CopyOut(
+      Faults::Instance().Text("MsiFormatRecord", record->Text(0), host::FormatRecord(*record, session.get())),
+      szResultBuf, pcchResultBuf);
 }
 
 UINT MsiCloseHandle(MSIHANDLE hAny) {
@@ -187,7 +194,7 @@ int MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMessageType, MSIHANDLE
     default:
       break;
   }
-  session->AppendLog(eMessageType, host::FormatRecord(*record, session.get()));
+  session->AppendLog(eMessageType, host::FormatRecord(*record, session.get()), record->Text(1));
   return 0;
 }
 

@@ -211,7 +211,12 @@ DWORD ProfileString(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR 
     return CopyList(names, lpReturnedString, nSize);
   }
   size_t key = section ? FindKey(lines, first, end, lpKeyName) : std::string::npos;
-  if (key != std::string::npos) return CopyValue(StripQuotes(lines[key].value), lpReturnedString, nSize);
+  if (key != std::string::npos) {
+    const std::string entry =
+        std::string(lpFileName != nullptr ? lpFileName : "") + " [" + lpAppName + "] " + lpKeyName;
+    return CopyValue(host::Faults::Instance().Text("GetPrivateProfileString", entry, StripQuotes(lines[key].value)),
+                     lpReturnedString, nSize);
+  }
   std::string fallback = lpDefault != nullptr ? lpDefault : "";
   while (!fallback.empty() && fallback.back() == ' ') fallback.pop_back();
   SetLastError(error != ERROR_SUCCESS ? error : ERROR_FILE_NOT_FOUND);

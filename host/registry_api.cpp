@@ -95,6 +95,17 @@ LONG CopyName(const std::string& name, LPSTR buffer, LPDWORD pcch) {
   return ERROR_SUCCESS;
 }
 
+// A string value's data as the fault rules for over-long text make it,
+// keyed by the key's path and the value's name; other data as it is.
+std::vector<uint8_t> OutsideText(const char* function, const std::string& path, const host::RegValue& value) {
+  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return value.data;
+  std::string text(value.data.begin(), value.data.end());
+  const size_t nul = text.find('\0');
+  const std::string tail = nul != std::string::npos ? text.substr(nul) : "";
+  text = host::Faults::Instance().Text(function, path + "\\" + value.name, text.substr(0, nul)) + tail;
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
 }  // namespace
 
 namespace host {
@@ -173,7 +184,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
   const host::RegValue* value = open.key->Value(lpValueName != nullptr ? lpValueName : "");
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   if (lpType != nullptr) *lpType = value->type;
-  return CopyData(value->data, lpData, lpcbData);
+  return CopyData(OutsideText("RegQueryValueEx", open.path, *value), lpData, lpcbData);
 }
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData) {
@@ -231,7 +242,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
   LONG result = CopyName(value.name, lpValueName, lpcchValueName);
   if (result != ERROR_SUCCESS) return result;
   if (lpType != nullptr) *lpType = value.type;
-  return CopyData(value.data, lpData, lpcbData);
+  return CopyData(OutsideText("RegEnumValue", open.path, value), lpData, lpcbData);
 }
 
 LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,

@@ -6,6 +6,7 @@
 
 #include "host/clock.h"
 #include "host/code_page.h"
+#include "host/faults.h"
 #include "host/filesystem.h"
 #include "host/registry.h"
 #include "host/win32_files.h"
@@ -400,7 +401,8 @@ uint32_t ServiceManager::QueryConfig(uintptr_t value, QUERY_SERVICE_CONFIGA* con
   if (needed == nullptr) return ERROR_INVALID_ADDRESS;
   const Registry& registry = LocalRegistry();
   const std::string path = KeyPath(handle->name);
-  const std::string image = registry.String(path, "ImagePath").value_or("");
+  const std::string image =
+      Faults::Instance().Text("QueryServiceConfig", handle->name, registry.String(path, "ImagePath").value_or(""));
   const std::string group = registry.String(path, "Group").value_or("");
   const std::string startName = registry.String(path, "ObjectName").value_or("");
   std::string display = registry.String(path, "DisplayName").value_or("");

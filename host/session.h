@@ -18,6 +18,9 @@ namespace host {
 struct LogEntry {
   INSTALLMESSAGE type;
   std::string text;
+  // The message's own text before the template shaped it: field 1 of its
+  // record (the library's trace line).
+  std::string message;
 };
 
 // The installed state of a feature or component and the state the running
@@ -111,8 +114,8 @@ class Session : public HandleObject {
   bool Deferred() const { return deferred_; }
   const std::shared_ptr<DatabaseConnection>& Database() const { return database_; }
 
-  void AppendLog(INSTALLMESSAGE type, const std::string& text) {
-    log_.push_back(LogEntry{type, text});
+  void AppendLog(INSTALLMESSAGE type, const std::string& text, const std::string& message = "") {
+    log_.push_back(LogEntry{type, text, message});
     if (logObserver_ != nullptr) logObserver_(log_.back());
   }
   // Called with every entry any session appends to its log (null: none).

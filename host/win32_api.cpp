@@ -72,6 +72,11 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
   DWORD error = FindMessage(dwFlags, lpSource, dwMessageId, dwLanguageId, &message);
   std::string text;
   if (error == ERROR_SUCCESS) error = host::FormatMessageText(message, dwFlags, Arguments, &text);
+  if (error == ERROR_SUCCESS) {
+    const bool system = (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) != 0;
+    text = host::Faults::Instance().Text("FormatMessage",
+                                         (system ? "system " : "module ") + std::to_string(dwMessageId), text);
+  }
   if (error == ERROR_SUCCESS && text.empty()) error = kErrorNoWorkDone;
   if (error != ERROR_SUCCESS) {
     SetLastError(error);

@@ -48,3 +48,34 @@ bool InstallIsFolderBelowDriveRoot(const char* szPath, size_t* pcchFolder) {
   }
   return true;
 }
+
+static unsigned char FoldLetter(unsigned char ch) {
+  return ch >= 'A' && ch <= 'Z' ? static_cast<unsigned char>(ch - 'A' + 'a') : ch;
+}
+
+bool InstallIsFolderStrictlyBelow(const char* szPath, const char* szFolder) {
+  size_t cchPath = 0;
+  size_t cchFolder = 0;
+  if (!InstallIsFolderBelowDriveRoot(szPath, &cchPath) || !InstallIsFolderBelowDriveRoot(szFolder, &cchFolder) ||
+      cchPath <= cchFolder + 1) {
+    return false;
+  }
+  // Character by character: a double-byte character matches only itself.
+  size_t i = 0;
+  while (i < cchFolder) {
+    BYTE bFolder = static_cast<BYTE>(szFolder[i]);
+    if (IsDBCSLeadByte(bFolder) && i + 1 < cchFolder) {
+      if (szPath[i] != szFolder[i] || szPath[i + 1] != szFolder[i + 1]) {
+        return false;
+      }
+      i += 2;
+    } else {
+      if (IsDBCSLeadByte(static_cast<BYTE>(szPath[i])) ||
+          FoldLetter(static_cast<BYTE>(szPath[i])) != FoldLetter(bFolder)) {
+        return false;
+      }
+      ++i;
+    }
+  }
+  return IsSeparator(szPath[cchFolder]);
+}

@@ -12,3 +12,9 @@
 // folder of ours. *pcchFolder, when given, receives the folder's length
 // without its final separator.
 bool InstallIsFolderBelowDriveRoot(const char* szPath, size_t* pcchFolder);
+
+// True when szPath names a folder strictly below the folder szFolder names
+// ("D:\Velmora\Logs" below "D:\Velmora\"), not that folder itself: both are
+// folders below a drive's root, and szPath is szFolder (letter case aside)
+// followed by at least one more named component.
+bool InstallIsFolderStrictlyBelow(const char* szPath, const char* szFolder);

@@ -20,17 +20,17 @@ void InstallAddBackslash(char* szPath, size_t cbPath) {
   szPath[cch + 1] = '\0';
 }
 
-void InstallMakePath(char* szOut, size_t cbOut, const char* szDirectory, const char* szName) {
+bool InstallTryMakePath(char* szOut, size_t cbOut, const char* szDirectory, const char* szName) {
   size_t cchDirectory = szDirectory != nullptr ? strlen(szDirectory) : 0;
   bool bSeparator = cchDirectory > 0 && szDirectory[cchDirectory - 1] != '\\';
   size_t cchName = szName != nullptr ? strlen(szName) : 0;
   size_t cchTotal = cchDirectory + (bSeparator ? 1 : 0) + cchName;
   if (cbOut == 0) {
-    InstallRaise("InstallMakePath", ERROR_FILENAME_EXCED_RANGE);
+    return false;
   }
   szOut[0] = '\0';
   if (cchTotal + 1 > cbOut) {
-    InstallRaise("InstallMakePath", ERROR_FILENAME_EXCED_RANGE);
+    return false;
   }
   memcpy(szOut, szDirectory != nullptr ? szDirectory : "", cchDirectory);
   size_t cch = cchDirectory;
@@ -39,6 +39,13 @@ void InstallMakePath(char* szOut, size_t cbOut, const char* szDirectory, const c
   }
   memcpy(szOut + cch, szName != nullptr ? szName : "", cchName);
   szOut[cch + cchName] = '\0';
+  return true;
+}
+
+void InstallMakePath(char* szOut, size_t cbOut, const char* szDirectory, const char* szName) {
+  if (!InstallTryMakePath(szOut, cbOut, szDirectory, szName)) {
+    InstallRaise("InstallMakePath", ERROR_FILENAME_EXCED_RANGE);
+  }
 }
 
 WCHAR* InstallAnsiToWide(const char* szText) {

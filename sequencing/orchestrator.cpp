@@ -47,20 +47,24 @@ static char* BuildCondition(const char* szTemplate, const char* szFeature, const
   return szCondition;
 }
 
-// Points a directory at the folder a property names.
+// Points a directory at the folder a property names. A value too long for a
+// path fails as a refused target path would: the orchestrator fails, or the
+// logged retargeting only logs it.
 static void Retarget(MSIHANDLE hInstall, const OrchestratorCall& call, OrchestratorLocals& locals) {
   locals.szValue = InstallGetProperty(hInstall, call.szProperty);
   bool bLogged = call.eKind == kCallRetargetLogged;
   if (!bLogged || locals.szValue[0] != '\0') {
     char szPath[MAX_PATH] = {};
-    InstallMakePath(szPath, sizeof(szPath), locals.szValue, nullptr);
-    UINT uResult = MsiSetTargetPath(hInstall, call.szDirectory, szPath);
+    UINT uResult = ERROR_FILENAME_EXCED_RANGE;
+    if (InstallTryMakePath(szPath, sizeof(szPath), locals.szValue, nullptr)) {
+      uResult = MsiSetTargetPath(hInstall, call.szDirectory, szPath);
+    }
     if (uResult != ERROR_SUCCESS) {
       if (!bLogged) {
         InstallRaise(call.szText, uResult);
       }
-      InstallLog(hInstall, kLogRowFailure, "Failed to change default install path to %s [%d]", szPath,
-                 static_cast<int>(uResult));
+      InstallLog(hInstall, kLogRowFailure, "Failed to change default install path to %s [%d]",
+                 szPath[0] != '\0' ? szPath : locals.szValue, static_cast<int>(uResult));
     }
   }
   InstallFreeString(locals.szValue);

@@ -56,27 +56,31 @@ static void DeleteUpgradeLeftOvers(MSIHANDLE hInstall, LeftOverLocals& locals) {
 }
 
 // The service's log folder: LogfileDirectory in [General] of skdnt.cfg, else
-// the install folder's "Logs". Read before skdnt.cfg is deleted, which would
-// otherwise leave only the default to find.
-static void FindLogFolder(MSIHANDLE hInstall, const char* szInstallDir, char* szLogFolder, size_t cbLogFolder) {
+// the install folder's "Logs". The profile is looked up after its deletion, so
+// the configured folder is found only when that deletion was put off until
+// the restart. A configured folder is deleted with all in it only when it
+// lies below the install folder: one elsewhere may be shared with other
+// programs. False, with a warning, when the folder is left.
+static bool FindLogFolder(MSIHANDLE hInstall, const char* szInstallDir, char* szLogFolder, size_t cbLogFolder) {
   char szProfile[MAX_PATH] = {};
   InstallMakePath(szProfile, sizeof(szProfile), szInstallDir, "skdnt.cfg");
   char szDefault[MAX_PATH] = {};
   InstallMakePath(szDefault, sizeof(szDefault), szInstallDir, "Logs");
-  char szConfigured[MAX_PATH] = {};
-  DWORD cchConfigured = InstallGetPrivateProfileString(hInstall, "General", "LogfileDirectory", szDefault, szConfigured,
-                                                       sizeof(szConfigured), szProfile);
+  DWORD cchFolder = InstallGetPrivateProfileString(hInstall, "General", "LogfileDirectory", szDefault, szLogFolder,
+                                                   static_cast<DWORD>(cbLogFolder), szProfile);
+  if (szLogFolder[0] == '\0') {
+    // An empty value gives no folder: the default stands.
+    InstallCopyTruncated(szLogFolder, cbLogFolder, szDefault);
+    return true;
+  }
   // A count of the buffer size less one means the value may have been cut,
-  // and a cut path names some other folder. The folder is deleted with all in
-  // it, so a configured one must lie below a drive's root.
-  bool bUsable = szConfigured[0] != '\0' && cchConfigured < sizeof(szConfigured) - 1;
-  if (bUsable && strcmp(szConfigured, szDefault) != 0 && !InstallIsFolderBelowDriveRoot(szConfigured, nullptr)) {
-    bUsable = false;
+  // and a cut path names some other folder.
+  bool bCut = cchFolder + 1 >= cbLogFolder;
+  if (!bCut && (strcmp(szLogFolder, szDefault) == 0 || InstallIsFolderStrictlyBelow(szLogFolder, szInstallDir))) {
+    return true;
   }
-  if (!bUsable) {
-    InstallLog(hInstall, kLogRowWarning, "Not using log folder '%s'", szConfigured);
-  }
-  InstallCopyTruncated(szLogFolder, cbLogFolder, bUsable ? szConfigured : szDefault);
+  InstallLog(hInstall, kLogRowWarning, "Not deleting log folder %s", szLogFolder);
+  return false;
 }
 
 static void DeleteLeftOvers(MSIHANDLE hInstall, LeftOverLocals& locals) {
@@ -84,8 +88,6 @@ static void DeleteLeftOvers(MSIHANDLE hInstall, LeftOverLocals& locals) {
   if (locals.szInstallDir[0] == '\0') {
     return;
   }
-  char szLogFolder[MAX_PATH] = {};
-  FindLogFolder(hInstall, locals.szInstallDir, szLogFolder, sizeof(szLogFolder));
   DeleteFilesIn(hInstall, locals.szInstallDir, kServiceFiles);
 
   char szWindows[MAX_PATH] = {};
@@ -104,7 +106,10 @@ static void DeleteLeftOvers(MSIHANDLE hInstall, LeftOverLocals& locals) {
   InstallSetRegValue(hInstall, kUninstallKey, "SystemComponent", 1);
 
   DeleteFilesIn(hInstall, locals.szInstallDir, kBackupFiles);
-  InstallDeleteEntireDirectory(hInstall, szLogFolder);
+  char szLogFolder[MAX_PATH] = {};
+  if (FindLogFolder(hInstall, locals.szInstallDir, szLogFolder, sizeof(szLogFolder))) {
+    InstallDeleteEntireDirectory(hInstall, szLogFolder);
+  }
 }
 
 extern "C" UINT __stdcall VrinNTDeleteUpgradeLeftOvers(MSIHANDLE hInstall) {

@@ -117,8 +117,8 @@ void MigrateRegistryValues(MSIHANDLE hInstall) {
     // Only a complete copy removes the source; after a partial one the next
     // run copies again.
     if (lStatus == ERROR_NO_MORE_ITEMS) {
-      InstallLog(hInstall, kLogRowTrace, "Deleting old tree");
       InstallDelRegTree(hInstall, HKEY_LOCAL_MACHINE, kVendorKey);
+      InstallLog(hInstall, kLogRowTrace, "Deleting old tree");
     }
   }
   InstallLog(hInstall, kLogRowFailure, "RegOpenKeyEx(OldVersion) returned %d - should no longer exist!",

@@ -50,7 +50,7 @@ static void ReadRequiredProducts(MSIHANDLE hInstall, ProductsLocals& locals, con
 }
 
 // A mask that could not be stored is raised: the package would otherwise go
-// on believing the product registered (or unregistered) when it is not.
+// on believing the product registered when it is not.
 static void WriteMask(MSIHANDLE hInstall, DWORD dwMask, const char* szContext) {
   LONG lResult = InstallSetRegValue(hInstall, kProductKey, kProductsValue, dwMask);
   if (lResult != ERROR_SUCCESS) {
@@ -85,7 +85,14 @@ static void UnSetProductsBody(MSIHANDLE hInstall, ProductsLocals& locals) {
   if (nProduct != 0) {
     dwMask &= ~ProductBit(nProduct);
   }
-  WriteMask(hInstall, dwMask, "VrinNTUnSetProducts : InstallSetRegValue");
+  // A bit left standing only keeps the component for a product that no
+  // longer needs it (the last-agent check then skips its removal): reported,
+  // and the removal goes on.
+  LONG lResult = InstallSetRegValue(hInstall, kProductKey, kProductsValue, dwMask);
+  if (lResult != ERROR_SUCCESS) {
+    InstallReportFailure(hInstall, kUnSetProducts.szName, "VrinNTUnSetProducts : InstallSetRegValue",
+                         static_cast<DWORD>(lResult));
+  }
 }
 
 static void LastAgentUninstallBody(MSIHANDLE hInstall, ProductsLocals& locals) {

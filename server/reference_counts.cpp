@@ -11,12 +11,10 @@ static const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersi
 static const char kProductKey[] = "Software\\Orvannic\\Lumicor Velmora\\CurrentVersion";
 static const char kOldKey[] = "Software\\Orvannic\\OV VRIN\\CurrentVersion";
 
-// The largest count taken as one: a larger stored number is a damaged value,
-// and could not be published through the property's decimal text either.
-static const DWORD kMaxCount = 0x7FFFFFFF;
+// The largest count that decimal text stored by another installer is read as.
+static const DWORD kMaxTextCount = 0x7FFFFFFF;
 
 static const char* const kConsoleFiles[] = {"skdwin.exe", "skdwin.dll", "skdwin.hlp", "skdnt.dll", "skdnw.dll"};
-static const size_t kConsoleFileCount = sizeof(kConsoleFiles) / sizeof(kConsoleFiles[0]);
 
 // How a count is stored, and so how a lowered count is written back: the type
 // of another installer's value is kept.
@@ -129,7 +127,7 @@ static LONG ReadStoredCount(const char* szFile, DWORD* pdwCount) {
   return lResult;
 }
 
-// Decimal digits only ("01" is 1, "" is 0), at most kMaxCount.
+// Decimal digits only ("01" is 1, "" is 0), at most kMaxTextCount.
 static bool ParseCountText(const char* szText, DWORD* pdwCount) {
   DWORD dwCount = 0;
   for (const char* pch = szText; *pch != '\0'; ++pch) {
@@ -137,7 +135,7 @@ static bool ParseCountText(const char* szText, DWORD* pdwCount) {
       return false;
     }
     DWORD dwDigit = static_cast<DWORD>(*pch - '0');
-    if (dwCount > (kMaxCount - dwDigit) / 10) {
+    if (dwCount > (kMaxTextCount - dwDigit) / 10) {
       return false;
     }
     dwCount = dwCount * 10 + dwDigit;
@@ -146,9 +144,11 @@ static bool ParseCountText(const char* szText, DWORD* pdwCount) {
   return true;
 }
 
-// The SharedDlls count of one file. Counts are REG_DWORD values; some
-// installers store them as decimal text, which is read as the same number.
-// Anything else is damaged: it counts as 0, and so is never lowered either.
+// The SharedDlls count of one file. Any value of four bytes is a count, as
+// the registry reader gives it whatever the stored type (REG_DWORD,
+// REG_BINARY). Some installers store counts as decimal text, which is read as
+// the same number. Anything else is damaged: it counts as 0, and so is never
+// lowered either.
 static SharedCount ReadSharedCount(MSIHANDLE hInstall, const char* szFile, const CountContexts& contexts) {
   SharedCount count = {0, kCountDword};
   DWORD dwType = REG_NONE;
@@ -159,9 +159,9 @@ static SharedCount ReadSharedCount(MSIHANDLE hInstall, const char* szFile, const
     InstallRaise(contexts.szGetRegValue, static_cast<DWORD>(lStored));
   }
   bool bStored = lStored == ERROR_SUCCESS;
-  if (!bStored || (dwType == REG_DWORD && cbData == sizeof(DWORD))) {
-    DWORD dwCount = InstallGetRegValue(hInstall, kSharedDllsKey, szFile, 0);
-    if (bStored && dwCount == 0) {
+  if (!bStored || (dwType != REG_SZ && cbData == sizeof(DWORD))) {
+    count.dwCount = InstallGetRegValue(hInstall, kSharedDllsKey, szFile, 0);
+    if (bStored && count.dwCount == 0) {
       // 0 is also what a refused read gives: the stored count must agree.
       DWORD dwStored = 0;
       LONG lResult = ReadStoredCount(szFile, &dwStored);
@@ -170,11 +170,9 @@ static SharedCount ReadSharedCount(MSIHANDLE hInstall, const char* szFile, const
                      lResult != ERROR_SUCCESS ? static_cast<DWORD>(lResult) : ERROR_INVALID_DATA);
       }
     }
-    if (dwCount <= kMaxCount) {
-      count.dwCount = dwCount;
-      return count;
-    }
-  } else if (dwType == REG_SZ) {
+    return count;
+  }
+  if (dwType == REG_SZ) {
     count.eForm = kCountText;
     char* szText = ReadRegText(hInstall, kSharedDllsKey, szFile, contexts.szGetRegString);
     bool bRead = szText == nullptr || ParseCountText(szText, &count.dwCount);
@@ -256,7 +254,9 @@ DWORD NTReadRefCounter(MSIHANDLE hInstall) { return ReadComponentCount(hInstall,
 
 DWORD GUIReadRefCounter(MSIHANDLE hInstall) { return ReadComponentCount(hInstall, "GuiPath", "skdwin.exe", kGUIRead); }
 
-// Counts never exceed kMaxCount, so the int of the property is exact.
+// The property's decimal text is that of an int, as for every property the
+// library sets: a damaged count of 2^31 or more shows as a negative number,
+// which is neither "0" nor "1" either.
 static void PublishCount(MSIHANDLE hInstall, const char* szProperty, DWORD dwCount) {
   if (dwCount != 0) {
     InstallSetProperty(hInstall, szProperty, static_cast<int>(dwCount));
@@ -309,14 +309,15 @@ static void GUIDecrementRefCounterBody(MSIHANDLE hInstall, DecrementLocals& loca
   if (IsEmpty(locals.szFolder)) {
     return;
   }
-  // All paths first: a folder too long for some of the names lowers none of
-  // the counts rather than only those of the shorter names.
-  char aszFiles[kConsoleFileCount][MAX_PATH] = {};
-  for (size_t i = 0; i < kConsoleFileCount; ++i) {
-    InstallMakePath(aszFiles[i], sizeof(aszFiles[i]), locals.szFolder, kConsoleFiles[i]);
-  }
-  for (size_t i = 0; i < kConsoleFileCount; ++i) {
-    LowerSharedCount(hInstall, aszFiles[i], kGUIDecrement);
+  // Each file on its own: a name too long for the folder is reported, and
+  // the others are still lowered.
+  for (const char* szName : kConsoleFiles) {
+    char szFile[MAX_PATH] = {};
+    if (InstallTryMakePath(szFile, sizeof(szFile), locals.szFolder, szName)) {
+      LowerSharedCount(hInstall, szFile, kGUIDecrement);
+    } else {
+      InstallReportFailure(hInstall, kGUIDecrement.szName, "InstallMakePath", ERROR_FILENAME_EXCED_RANGE);
+    }
   }
 }
 

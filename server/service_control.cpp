@@ -288,6 +288,16 @@ static bool StartWanted(MSIHANDLE hInstall) {
   return !MsiGetMode(hInstall, MSIRUNMODE_REBOOTNOW) && !MsiGetMode(hInstall, MSIRUNMODE_REBOOTATEND);
 }
 
+// A component that is not running when its wait ends (stalled, still
+// starting, or stopped again) changes neither the result nor what follows,
+// but the log must show it.
+static void TraceNotRunning(MSIHANDLE hInstall, const char* szName, const SERVICE_STATUS& status) {
+  if (status.dwCurrentState != SERVICE_RUNNING) {
+    InstallLog(hInstall, kLogRowWarning, "%s not running after start (state %d)", szName,
+               static_cast<int>(status.dwCurrentState));
+  }
+}
+
 static void StartVrinBody(MSIHANDLE hInstall, ServiceLocals& locals) {
   InstallCheckSession(hInstall, kStartVrin);
   locals.hManager = InstallOpenServiceManager("VrinNTStartVrin : OpenSCManager");
@@ -299,6 +309,7 @@ static void StartVrinBody(MSIHANDLE hInstall, ServiceLocals& locals) {
   SERVICE_STATUS status = {};
   BOOL bDriverUp = WaitForServiceState(locals.hService, SERVICE_RUNNING, &status, kStartTimeout);
   InstallCloseService(locals.hService);
+  TraceNotRunning(hInstall, kDriverName, status);
   // A driver that stopped making progress would take the service down with it.
   if (!bDriverUp) {
     return;
@@ -308,7 +319,9 @@ static void StartVrinBody(MSIHANDLE hInstall, ServiceLocals& locals) {
   if (!StartService(locals.hService, 0, nullptr)) {
     InstallRaise("VrinNTStartVrin : StartService (2)", GetLastError());
   }
+  status = SERVICE_STATUS{};
   WaitForServiceState(locals.hService, SERVICE_RUNNING, &status, kStartTimeout);
+  TraceNotRunning(hInstall, kServiceName, status);
   Sleep(kServiceSettleTime);
 }
 

@@ -138,10 +138,8 @@ static void DisableChangeFolder(MSIHANDLE hInstall, DisableChangeFolderLocals& l
     int nRow = IsEmpty(locals.szFeature) ? 0 : ChooseFolderWarning(hInstall, locals);
     if (nRow != 0) {
       locals.szTemplate = InstallGetErrorFormat(hInstall, nRow);
+      // A record that could not be made fails the formatting, which reports it.
       locals.hRecord = MsiCreateRecord(1);
-      if (locals.hRecord == 0) {
-        InstallRaise("VrinDisableChangeFolder : MsiCreateRecord", ERROR_OUTOFMEMORY);
-      }
       MsiRecordSetString(locals.hRecord, 0, locals.szTemplate);
       MsiRecordSetString(locals.hRecord, 1, locals.szTitle);
       locals.szWarning = InstallSetWarning(hInstall, locals.hRecord);
@@ -268,10 +266,8 @@ static void Warning(MSIHANDLE hInstall, WarningLocals& locals) {
   }
   DeleteWarningControl(hInstall, locals);
 
+  // A record that could not be made fails the insert, which reports it.
   locals.hRecord = MsiCreateRecord(12);
-  if (locals.hRecord == 0) {
-    InstallRaise("VrinWarning : MsiCreateRecord", ERROR_OUTOFMEMORY);
-  }
   MsiRecordSetString(locals.hRecord, 1, "WarningDialog");
   MsiRecordSetString(locals.hRecord, 2, "WarningText");
   MsiRecordSetString(locals.hRecord, 3, "Text");
@@ -309,19 +305,19 @@ static void DeleteReasons(MSIHANDLE hInstall, bool bIgnoreFailures) {
   }
 }
 
-// Shows the reason's Error row in an installer message box; a box that is not
-// shown is only logged.
-static void ShowReason(MSIHANDLE hInstall, int nReason, bool bAbort, MSIHANDLE& hRecord) {
-  hRecord = MsiCreateRecord(1);
-  if (hRecord == 0) {
-    InstallRaise("VrinMessageInstall : MsiCreateRecord", ERROR_OUTOFMEMORY);
+// Shows the reason's Error row in an installer message box. A box that is not
+// shown, also for want of its record, is only logged: the abort stands.
+static void ShowReason(MSIHANDLE hInstall, int nReason, bool bAbort) {
+  int nAnswer = -1;
+  MSIHANDLE hRecord = MsiCreateRecord(1);
+  if (hRecord != 0) {
+    MsiRecordSetInteger(hRecord, 1, nReason);
+    nAnswer = MsiProcessMessage(hInstall, static_cast<INSTALLMESSAGE>(bAbort ? kAbortBox : kWarningBox), hRecord);
+    InstallCloseHandle(hRecord);
   }
-  MsiRecordSetInteger(hRecord, 1, nReason);
-  int nAnswer = MsiProcessMessage(hInstall, static_cast<INSTALLMESSAGE>(bAbort ? kAbortBox : kWarningBox), hRecord);
   if (nAnswer != IDOK) {
     InstallLog(hInstall, kLogRowFailure, "Failed to display message to user %d", nAnswer);
   }
-  InstallCloseHandle(hRecord);
 }
 
 // The frame's steps written out: a failure keeps the result as it stood,
@@ -330,7 +326,6 @@ extern "C" UINT __stdcall VrinMessageInstall(MSIHANDLE hInstall) {
   InstallTraceActionEntry(hInstall, kMessageInstall);
   UINT uResult = ERROR_SUCCESS;
   char* szReason = nullptr;
-  MSIHANDLE hRecord = 0;
   try {
     InstallCheckSession(hInstall, kMessageInstall);
     bool bAbort = true;
@@ -345,7 +340,7 @@ extern "C" UINT __stdcall VrinMessageInstall(MSIHANDLE hInstall) {
       int nReason = 0;
       InstallScanInt(szReason, &nReason);
       if (nReason != 0) {
-        ShowReason(hInstall, nReason, bAbort, hRecord);
+        ShowReason(hInstall, nReason, bAbort);
         if (bAbort) {
           uResult = ERROR_INSTALL_FAILURE;
           VrinTerminateSetup(hInstall);
@@ -356,7 +351,6 @@ extern "C" UINT __stdcall VrinMessageInstall(MSIHANDLE hInstall) {
     InstallFreeString(szReason);
   } catch (CInstallException* pException) {
     DeleteReasons(hInstall, true);
-    InstallCloseHandle(hRecord);
     InstallFreeString(szReason);
     InstallEndFailure(hInstall, kMessageInstall.szName, pException, true);
   }

@@ -96,10 +96,8 @@ static void BuildRichText(LicenseLocals& locals) {
 }
 
 static void InsertMemoControl(LicenseLocals& locals) {
+  // A record that could not be made fails the insert, which reports it.
   locals.hRecord = MsiCreateRecord(12);
-  if (locals.hRecord == 0) {
-    InstallRaise("VrinNameLicense : MsiCreateRecord", ERROR_OUTOFMEMORY);
-  }
   MsiRecordSetString(locals.hRecord, 1, "LicenseAgreement");
   MsiRecordSetString(locals.hRecord, 2, "Memo");
   MsiRecordSetString(locals.hRecord, 3, "ScrollableText");

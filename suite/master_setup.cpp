@@ -5,7 +5,6 @@
 
 #include "runtime/file_helpers.h"
 #include "runtime/install_exception.h"
-#include "runtime/install_log.h"
 #include "runtime/number_scan.h"
 #include "runtime/profile_file.h"
 #include "runtime/string_helpers.h"
@@ -122,10 +121,15 @@ static void RecordComponent(CheckState& state, int nIndex, const char* szName) {
   }
 }
 
-// The file version of the folder's skdwin.exe; false when it cannot be read.
+// The file version of the folder's skdwin.exe; false when it cannot be read,
+// also when the path does not fit. Nothing may leave the export, and a
+// console without a readable version is simply not found: the failure is
+// dropped.
 static bool ReadConsoleVersion(const char* szFolder, DWORD* pdwMS, DWORD* pdwLS) {
   char szPath[MAX_PATH];
-  InstallMakePath(szPath, sizeof(szPath), szFolder, "skdwin.exe");
+  if (!InstallTryMakePath(szPath, sizeof(szPath), szFolder, "skdwin.exe")) {
+    return false;
+  }
   try {
     VS_FIXEDFILEINFO* pVersion = InstallGetFileVersion(kNoSession, szPath);
     *pdwMS = pVersion->dwFileVersionMS;
@@ -133,8 +137,7 @@ static bool ReadConsoleVersion(const char* szFolder, DWORD* pdwMS, DWORD* pdwLS)
     delete pVersion;
     return true;
   } catch (CInstallException* pException) {
-    // A console without a readable version is not one to count.
-    InstallEndFailure(kNoSession, "CheckInstallInfo", pException, true);
+    InstallEndFailure(kNoSession, "CheckInstallInfo", pException, false);
     return false;
   }
 }
@@ -394,12 +397,11 @@ static int CheckMachine(const char* szMachine, char* szMessage, ComponentInstall
   return state.nResult;
 }
 
+// The exports have no action frame and write no trace lines of their own;
+// the helpers they call trace to standard output.
 extern "C" int __cdecl CheckInstallInfo(const char* machineName, ULONG_PTR, ULONG_PTR, char* message, ULONG_PTR,
                                         ComponentInstallInfo* info, const char* profilePath, ULONG_PTR, int fullCheck) {
-  InstallLog(kNoSession, kLogRowTrace, "CheckInstallInfo -> %s", InstallTraceText(machineName));
-  int nResult = CheckMachine(machineName, message, info, profilePath, fullCheck);
-  InstallLog(kNoSession, kLogRowTrace, "CheckInstallInfo <- %d", nResult);
-  return nResult;
+  return CheckMachine(machineName, message, info, profilePath, fullCheck);
 }
 
 // The folder of a record that has one: a field without its NUL is refused.
@@ -423,10 +425,7 @@ static int WriteConfigProfile(const ComponentInstallInfo* pInfo, const char* szP
 
 extern "C" int __cdecl CreateConfigProfile(const char*, ULONG_PTR, ULONG_PTR, char*, ULONG_PTR,
                                            ComponentInstallInfo* info, const char* profilePath, ULONG_PTR, int) {
-  InstallLog(kNoSession, kLogRowTrace, "CreateConfigProfile -> %s", InstallTraceText(profilePath));
-  int nResult = WriteConfigProfile(info, profilePath);
-  InstallLog(kNoSession, kLogRowTrace, "CreateConfigProfile <- %d", nResult);
-  return nResult;
+  return WriteConfigProfile(info, profilePath);
 }
 
 extern "C" int __cdecl GetPostConfigInfo() { return 1; }

@@ -208,4 +208,26 @@ TEST_F(OrchestratorTest, LoggedRetargetingSkipsAnEmptyValueAndOnlyLogsARefusal) 
   EXPECT_TRUE(found);
 }
 
+// A value too long for the 260-byte target path: the retargeting that must
+// succeed fails the orchestrator under its own context, the logged one only
+// logs it and the orchestrator goes on.
+TEST_F(OrchestratorTest, AValueTooLongForATargetPathFailsOrIsOnlyLogged) {
+  const std::string value = "D:\\" + std::string(256, 'v');  // 259 characters and the backslash
+  for (OrchestratorCallKind kind : {kCallRetarget, kCallRetargetLogged}) {
+    SCOPED_TRACE(kind == kCallRetarget ? "retarget" : "logged");
+    g_calls.clear();
+    g_session = OpenSession(vrintest::RowMarkersSql());
+    Session().SetProperty("INSTALLDIR", value);
+    const OrchestratorCall retarget = {kind, nullptr, "VrinTestMergePost : MsiSetTargetPath", "INSTALLDIR", "VRIN"};
+    const bool logged = kind == kCallRetargetLogged;
+    EXPECT_EQ(Run({{nullptr, nullptr, 2, {retarget, Call(StepA, "a")}}}), logged ? 0u : 1603u);
+    EXPECT_EQ(g_calls, logged ? std::vector<std::string>{"A"} : std::vector<std::string>{});
+    const std::string line = LogLines().at(LogLines().size() - 2);
+    EXPECT_EQ(line, logged ? "ERR: OV VRIN : Failed to change default install path to " + value + " [206]"
+                           : "ERR: OV VRIN : VrinTestMergePost : 206\r\n\r\nCONTEXT = VrinTestMergePost : "
+                             "MsiSetTargetPath\r\nDESCRIPTION = The filename or extension is too long.\r\n");
+    Session().Close();
+  }
+}
+
 }  // namespace

@@ -195,26 +195,25 @@ TEST_F(LeftOversTest, UpgradeRefusesAMissingSession) {
 
 // --- VrinNTDeleteLeftOvers ---
 
-TEST_F(LeftOversTest, LastRemovalDeletesFilesDriverAndTheConfiguredLogFolder) {
+TEST_F(LeftOversTest, LastRemovalDeletesFilesDriverAndTheDefaultLogFolderWhateverTheProfileSaid) {
   MSIHANDLE hInstall = Open(kServer);
+  // Configured elsewhere, but skdnt.cfg is deleted at once: the lookup after
+  // its deletion finds only the default.
   SeedServer("[General]\r\nLogfileDirectory=D:\\Velmora Logs\r\n");
   Files().AddFile("D:\\Velmora Logs\\skdnt.log", "log");
-  Files().AddFile("C:\\Program Files\\Velmora\\Server\\Logs\\other.log", "not the configured folder");
+  Files().AddFile(In("Logs\\skdnt.log"), "log");
 
   EXPECT_EQ(VrinNTDeleteLeftOvers(hInstall), 0u);
 
-  ExpectGone({"skdnt.cfg", "skdnt.cli", "skdnt.dat", "skdnt.exe", "backup.cfg", "backup.cli"});
-  ExpectKept({"custom.txt", "skdnt60.cli", "Logs\\other.log"});
+  ExpectGone({"skdnt.cfg", "skdnt.cli", "skdnt.dat", "skdnt.exe", "backup.cfg", "backup.cli", "Logs"});
+  ExpectKept({"custom.txt", "skdnt60.cli"});
   EXPECT_FALSE(Files().Exists(kDriver));
-  EXPECT_FALSE(Files().Exists("D:\\Velmora Logs"));
+  EXPECT_TRUE(Files().Exists("D:\\Velmora Logs\\skdnt.log"));
   EXPECT_TRUE(Files().PendingOperations().empty());
   EXPECT_EQ(LocalRegistry().Dword(kUninstallPath, "SystemComponent"), 1u);
 
   Lines expected = {Trace("VrinNTDeleteLeftOvers ->"), Trace("InstallGetProperty -> NTSERVERINSTALLDIR"),
-                    Trace("InstallGetProperty <- (" + std::string(kServer) + ")"),
-                    // The installer formats a logged line once more: "[General]" reads as an unset property.
-                    Trace("InstallGetPrivateProfileString ->  LogfileDirectory=(" + In("Logs") + ")"),
-                    Trace("InstallGetPrivateProfileString <- D:\\Velmora Logs")};
+                    Trace("InstallGetProperty <- (" + std::string(kServer) + ")")};
   for (const char* name : {"skdnt.cfg", "skdnt.cli", "skdnt.dat", "skdnt.exe"}) {
     Lines deleted = Deleted(In(name));
     expected.insert(expected.end(), deleted.begin(), deleted.end());
@@ -227,7 +226,10 @@ TEST_F(LeftOversTest, LastRemovalDeletesFilesDriverAndTheConfiguredLogFolder) {
     Lines deleted = Deleted(In(name));
     expected.insert(expected.end(), deleted.begin(), deleted.end());
   }
-  expected.push_back(Trace("InstallDeleteEntireDirectory -> D:\\Velmora Logs"));
+  // The installer formats a logged line once more: "[General]" reads as an unset property.
+  expected.push_back(Trace("InstallGetPrivateProfileString ->  LogfileDirectory=(" + In("Logs") + ")"));
+  expected.push_back(Trace("InstallGetPrivateProfileString <- " + In("Logs")));
+  expected.push_back(Trace("InstallDeleteEntireDirectory -> " + In("Logs")));
   Lines lines = LogLines();
   ASSERT_GT(lines.size(), expected.size());
   EXPECT_EQ(Lines(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(expected.size())), expected);
@@ -238,73 +240,74 @@ TEST_F(LeftOversTest, LastRemovalDeletesFilesDriverAndTheConfiguredLogFolder) {
             std::string::npos);
 }
 
-TEST_F(LeftOversTest, WithoutAConfiguredFolderTheDefaultLogsFolderGoes) {
+// skdnt.cfg in use is deleted only at the restart, so the lookup finds the
+// configured folder; it goes only when it lies strictly below the server's
+// folder.
+TEST_F(LeftOversTest, AConfiguredLogFolderGoesOnlyWhenItLiesBelowTheServerFolder) {
+  const std::string cut = "D:\\" + std::string(300, 'L');
+  const struct {
+    std::string configured;
+    bool deleted;
+    std::string why;
+  } cases[] = {
+      {In("Trace"), true, "a folder below the server's"},
+      {"c:\\program files\\velmora\\SERVER\\Trace\\", true, "the same in other letter case"},
+      {In("Logs"), true, "the default folder"},
+      {"D:\\VelmoraLogs", false, "a folder elsewhere"},
+      {kServer, false, "the server's folder itself"},
+      {std::string(kServer) + "\\\\", false, "the server's folder with an empty part"},
+      {In("Trace\\.."), false, "the server's folder in disguise"},
+      {"C:\\Program Files\\Velmora\\Server2\\Logs", false, "a sibling sharing the name's start"},
+      {"Logs", false, "a folder relative to the installer's current folder"},
+      {"\\\\server\\share", false, "a network share"},
+      {cut, false, "a value cut by the buffer"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.why);
+    MSIHANDLE hInstall = Open(kServer);
+    SeedServer("[General]\r\nLogfileDirectory=" + test.configured + "\r\n");
+    Files().HoldOpen(In("skdnt.cfg"), GENERIC_READ, FILE_SHARE_READ);
+    const Lines outside = {"D:\\VelmoraLogs", "C:\\Program Files\\Velmora\\Server2\\Logs", cut.substr(0, 200)};
+    for (const std::string& folder : outside) Files().AddFile(folder + "\\keep.log", "log");
+    Files().AddFile(In("Trace\\skdnt.log"), "log");
+    Files().AddFile(In("Logs\\skdnt.log"), "log");
+
+    EXPECT_EQ(VrinNTDeleteLeftOvers(hInstall), 0u);
+
+    Lines lines = LogLines();
+    if (test.deleted) {
+      EXPECT_TRUE(Contains(lines, Trace("InstallDeleteEntireDirectory -> " + test.configured)));
+      EXPECT_FALSE(Files().Exists(test.configured));
+    } else {
+      std::string shown = test.configured == cut ? cut.substr(0, MAX_PATH - 1) : test.configured;
+      EXPECT_TRUE(Contains(lines, Warning("Not deleting log folder " + shown)));
+      EXPECT_FALSE(Contains(lines, Trace("InstallDeleteEntireDirectory -> " + shown)));
+    }
+    for (const std::string& folder : outside) EXPECT_TRUE(Files().Exists(folder + "\\keep.log")) << folder;
+    ExpectKept({"custom.txt"});
+    Session().Close();
+    host::ResetMachine();
+  }
+}
+
+TEST_F(LeftOversTest, AnEmptyLogFolderValueLeavesTheDefault) {
   MSIHANDLE hInstall = Open(std::string(kServer) + "\\");
-  SeedServer("[General]\r\nTrace=1\r\n");
-  Files().AddFile(In("Logs\\skdnt.log"), "log");
+  SeedServer("[General]\r\nLogfileDirectory=\r\n");
+  Files().HoldOpen(In("skdnt.cfg"), GENERIC_READ, FILE_SHARE_READ);
   Files().AddFile(In("Logs\\2001\\old.log"), "log");
 
   EXPECT_EQ(VrinNTDeleteLeftOvers(hInstall), 0u);
 
   EXPECT_FALSE(Files().Exists(In("Logs")));
   EXPECT_TRUE(Files().Exists(kServer)) << "only the log folder is removed, not its parent";
-  Lines lines = LogLines();
-  EXPECT_TRUE(Contains(lines, Trace("InstallGetPrivateProfileString <- " + In("Logs"))));
-  EXPECT_TRUE(Contains(lines, Trace("InstallDeleteEntireDirectory -> " + In("Logs"))));
-  EXPECT_EQ(lines.back(), Trace("VrinNTDeleteLeftOvers <- [0]"));
+  EXPECT_TRUE(Contains(LogLines(), Trace("InstallDeleteEntireDirectory -> " + In("Logs"))));
 }
 
-TEST_F(LeftOversTest, ALogFolderThatIsNotAFolderBelowADriveRootIsNotDeleted) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"", "an empty value"},
-      {"Logs", "a folder relative to the installer's current folder"},
-      {"D:\\", "a drive root"},
-      {"D:", "a drive"},
-      {"D:\\Data\\..", "a root in disguise"},
-      {"D:\\Data\\. \\", "a dot component"},
-      {"\\\\server\\share", "a network share"},
-  };
-  for (const auto& [configured, why] : cases) {
-    SCOPED_TRACE(why);
-    MSIHANDLE hInstall = Open(kServer);
-    SeedServer("[General]\r\nLogfileDirectory=" + configured + "\r\n");
-    Files().AddFile("D:\\Data\\keep.txt", "keep");
-    Files().AddFile("C:\\Logs\\keep.log", "keep");
-    Files().AddFile(In("Logs\\skdnt.log"), "log");
-
-    EXPECT_EQ(VrinNTDeleteLeftOvers(hInstall), 0u);
-
-    EXPECT_TRUE(Files().Exists("D:\\Data\\keep.txt"));
-    EXPECT_TRUE(Files().Exists("C:\\Logs\\keep.log"));
-    EXPECT_FALSE(Files().Exists(In("Logs"))) << "the default folder is taken instead";
-    Lines lines = LogLines();
-    EXPECT_TRUE(Contains(lines, Warning("Not using log folder '" + configured + "'")));
-    EXPECT_TRUE(Contains(lines, Trace("InstallDeleteEntireDirectory -> " + In("Logs"))));
-    Session().Close();
-    host::ResetMachine();
-  }
-}
-
-TEST_F(LeftOversTest, ALogFolderValueCutByTheBufferIsNotDeleted) {
-  MSIHANDLE hInstall = Open(kServer);
-  const std::string configured = "D:\\" + std::string(300, 'L');
-  SeedServer("[General]\r\nLogfileDirectory=" + configured + "\r\n");
-  // The folder the first 259 characters would name.
-  const std::string cut = configured.substr(0, MAX_PATH - 1);
-  Files().AddFile(cut.substr(0, 200) + "\\keep.txt", "keep");
-  Files().AddFile(In("Logs\\skdnt.log"), "log");
-
-  EXPECT_EQ(VrinNTDeleteLeftOvers(hInstall), 0u);
-
-  EXPECT_TRUE(Files().Exists(cut.substr(0, 200) + "\\keep.txt"));
-  EXPECT_FALSE(Files().Exists(In("Logs")));
-  EXPECT_TRUE(Contains(LogLines(), Warning("Not using log folder '" + cut + "'")));
-}
-
-TEST_F(LeftOversTest, FilesInUseAreScheduledAndTheConfiguredFolderStillFound) {
+TEST_F(LeftOversTest, FilesInUseAreScheduledAndAConfiguredFolderElsewhereStays) {
   MSIHANDLE hInstall = Open(kServer);
   SeedServer("[General]\r\nLogfileDirectory=D:\\VelmoraLogs\r\n");
   Files().AddFile("D:\\VelmoraLogs\\skdnt.log", "log");
+  Files().AddFile(In("Logs\\skdnt.log"), "log");
   Files().HoldOpen(In("skdnt.cfg"), GENERIC_READ, FILE_SHARE_READ);
   Files().HoldOpen(In("skdnt.exe"), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ);
   Files().HoldOpen(kDriver, GENERIC_READ, FILE_SHARE_READ);
@@ -315,7 +318,11 @@ TEST_F(LeftOversTest, FilesInUseAreScheduledAndTheConfiguredFolderStillFound) {
                                                   {"\\??\\" + In("skdnt.exe"), ""},
                                                   {"\\??\\" + std::string(kDriver), ""}}));
   ExpectGone({"skdnt.cli", "skdnt.dat", "backup.cfg", "backup.cli"});
-  EXPECT_FALSE(Files().Exists("D:\\VelmoraLogs"));
+  EXPECT_TRUE(Files().Exists("D:\\VelmoraLogs\\skdnt.log"));
+  ExpectKept({"Logs\\skdnt.log"});
+  Lines lines = LogLines();
+  EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+            (Lines{Warning("Not deleting log folder D:\\VelmoraLogs"), Trace("VrinNTDeleteLeftOvers <- [0]")}));
   Files().Restart();
   ExpectGone({"skdnt.cfg", "skdnt.exe"});
   EXPECT_FALSE(Files().Exists(kDriver));

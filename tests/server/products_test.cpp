@@ -214,20 +214,30 @@ TEST_F(ProductsTest, UnSetNeverReadsTheOldKey) {
   EXPECT_EQ(LocalRegistry().Dword(kOld, "Products"), 0x11u);
 }
 
-TEST_F(ProductsTest, UnSetWithoutProductsOrWithARefusedWriteFails) {
+TEST_F(ProductsTest, UnSetWithoutProductsFails) {
   MSIHANDLE hInstall = Open("");
   EXPECT_EQ(VrinNTUnSetProducts(hInstall), 1603u);
   EXPECT_EQ(LogLines().at(3),
             "ERR: OV VRIN : VrinNTUnSetProducts : 25003\r\n\r\nCONTEXT = VrinNTUnSetProducts : InstallGetProperty");
+}
 
-  Session().SetProperty("PRODUCTS", "2");
+// The stale bit keeps the component for the product that removes it: nothing
+// is lost, so the removal goes on.
+TEST_F(ProductsTest, UnSetWithARefusedWriteIsReportedAndTheRemovalGoesOn) {
+  MSIHANDLE hInstall = Open("2");
   LocalRegistry().SetDword(kProduct, "Products", 0x6);
   LocalRegistry().Deny(kProduct, KEY_SET_VALUE);
-  EXPECT_EQ(VrinNTUnSetProducts(hInstall), 1603u);
+  EXPECT_EQ(VrinNTUnSetProducts(hInstall), 0u);
   ExpectMask(0x6);
-  EXPECT_EQ(LogLines().at(LogLines().size() - 2),
-            "ERR: OV VRIN : VrinNTUnSetProducts : 5\r\n\r\nCONTEXT = VrinNTUnSetProducts : InstallSetRegValue\r\n"
-            "DESCRIPTION = Access is denied.\r\n");
+  std::vector<std::string> lines = LogLines();
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{
+                "OV VRIN : InstallSetRegValue <- 5",
+                "ERR: OV VRIN : VrinNTUnSetProducts : 5\r\n\r\nCONTEXT = VrinNTUnSetProducts : InstallSetRegValue\r\n"
+                "DESCRIPTION = Access is denied.\r\n",
+                "OV VRIN : VrinNTUnSetProducts <- [0]"}));
+  EXPECT_EQ(VrinNTLastAgentUninstall(hInstall), 0u);
+  EXPECT_EQ(Session().GetProperty("SKIPUNINSTALL"), "1");
 }
 
 // --- Whether other products keep the component ------------------------------

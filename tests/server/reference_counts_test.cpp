@@ -197,9 +197,8 @@ TEST_F(ReferenceCountsTest, UnreadableCountsReadAsZeroWithAWarning) {
       {REG_SZ, {'x', 0}},                                               // not a number
       {REG_SZ, {'1', ' ', 0}},                                          // trailing blank
       {REG_SZ, {'4', '2', '9', '4', '9', '6', '7', '2', '9', '6', 0}},  // beyond 32 bits
-      {REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}},                            // -1 left by a faulty decrement
       {REG_DWORD, {0x01, 0x00}},                                        // too short
-      {REG_BINARY, {0x01, 0x00, 0x00, 0x00}},                           // not a count type
+      {REG_BINARY, {0x01, 0x00, 0x00, 0x00, 0x00}},                     // too long
   };
   for (const Case& c : cases) {
     MSIHANDLE hInstall = OpenSession(vrintest::RowMarkersSql());
@@ -219,12 +218,33 @@ TEST_F(ReferenceCountsTest, UnreadableCountsReadAsZeroWithAWarning) {
   }
 }
 
-TEST_F(ReferenceCountsTest, LargestPlausibleCountIsPublishedExactly) {
-  MSIHANDLE hInstall = OpenSession();
-  LocalRegistry().SetString(kProduct, "ServicePath", kService);
-  SetCount(kService, 0x7FFFFFFF);
-  EXPECT_EQ(VrinNTReadRefCounter(hInstall), 0u);
-  EXPECT_EQ(Session().GetProperty("NTSERVERREFCOUNTER"), "2147483647");
+// The registry reader does not look at the type: four bytes are a count, and
+// a stored 1 means the last user whatever stored it.
+TEST_F(ReferenceCountsTest, FourBytesOfAnyTypeAreACountPublishedAndLowered) {
+  const struct {
+    uint32_t type;
+    std::vector<uint8_t> data;
+    std::string published;
+    uint32_t lowered;
+  } cases[] = {
+      {REG_BINARY, {0x01, 0x00, 0x00, 0x00}, "1", 0},
+      {REG_DWORD, {0xFF, 0xFF, 0xFF, 0x7F}, "2147483647", 0x7FFFFFFE},
+      {REG_DWORD, {0x00, 0x00, 0x00, 0x80}, "-2147483648", 0x7FFFFFFF},
+      {REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}, "-1", 0xFFFFFFFE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.published);
+    MSIHANDLE hInstall = OpenSession(vrintest::RowMarkersSql());
+    LocalRegistry().SetString(kProduct, "ServicePath", kService);
+    LocalRegistry().SetString(kProduct, "ConfigurationPath", "C:\\Program Files\\Velmora\\Server");
+    LocalRegistry().SetBinary(kShared, kService, c.type, c.data);
+    EXPECT_EQ(VrinNTReadRefCounter(hInstall), 0u);
+    EXPECT_EQ(Session().GetProperty("NTSERVERREFCOUNTER"), c.published);
+    EXPECT_EQ(VrinNTDecrementRefCounter(hInstall), 0u);
+    ExpectDword(kService, c.lowered);
+    for (const std::string& line : LogLines()) EXPECT_EQ(line.rfind("WARN: ", 0), std::string::npos) << line;
+    Session().Close();
+  }
 }
 
 TEST_F(ReferenceCountsTest, RefusedPropertyIsReportedAndKeepsItsValue) {
@@ -526,11 +546,11 @@ TEST_F(ReferenceCountsTest, UnreadableCountIsNeverLowered) {
   MSIHANDLE hInstall = OpenSession(vrintest::RowMarkersSql());
   LocalRegistry().SetString(kProduct, "ConfigurationPath", "C:\\Program Files\\Velmora\\Server");
   LocalRegistry().SetString(kShared, kService, "2x");
-  SetCount(kDriver, 0xFFFFFFFF);
+  LocalRegistry().SetBinary(kShared, kDriver, REG_BINARY, {0x02, 0x00});
   EXPECT_EQ(VrinNTDecrementRefCounter(hInstall), 0u);
   EXPECT_EQ(LocalRegistry().String(kShared, kService), "2x");
   EXPECT_EQ(Count(kService)->type, static_cast<uint32_t>(REG_SZ));
-  ExpectDword(kDriver, 0xFFFFFFFF);
+  EXPECT_EQ(Count(kDriver)->data, (std::vector<uint8_t>{0x02, 0x00}));
   std::vector<std::string> lines = LogLines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "WARN: OV VRIN : Unreadable count of " + kDriver + " taken as 0"),
             lines.end());
@@ -601,19 +621,26 @@ TEST_F(ReferenceCountsTest, ConsolePathOnlyInTheOldKeyIsReadButNotLowered) {
             }));
 }
 
-TEST_F(ReferenceCountsTest, ConsoleFolderTooLongForSomeNamesLowersNone) {
+TEST_F(ReferenceCountsTest, ConsoleFolderTooLongForSomeNamesLowersTheOthers) {
   MSIHANDLE hInstall = OpenSession(vrintest::RowMarkersSql());
-  // 249 characters: "\skdnt.dll" fits the 260 bytes, "\skdwin.exe" does not.
+  // 249 characters: "\\skdnt.dll" fits the 260 bytes, "\\skdwin.exe" does not.
   const std::string folder = "C:\\" + std::string(246, 'g');
   LocalRegistry().SetString(kProduct, "GuiPath", folder);
   SetCount(folder + "\\skdnt.dll", 2);
   SetCount(folder + "\\skdnw.dll", 2);
   EXPECT_EQ(VrinGUIDecrementRefCounter(hInstall), 0u);
-  ExpectDword(folder + "\\skdnt.dll", 2);
-  ExpectDword(folder + "\\skdnw.dll", 2);
-  EXPECT_EQ(LogLines().at(LogLines().size() - 2),
-            "ERR: OV VRIN : VrinGUIDecrementRefCounter : 206\r\n\r\nCONTEXT = InstallMakePath\r\n"
-            "DESCRIPTION = The filename or extension is too long.\r\n");
+  ExpectDword(folder + "\\skdnt.dll", 1);
+  ExpectDword(folder + "\\skdnw.dll", 1);
+  int reports = 0;
+  for (const std::string& line : LogLines()) {
+    if (line.rfind("ERR: ", 0) != 0) continue;
+    ++reports;
+    EXPECT_EQ(line,
+              "ERR: OV VRIN : VrinGUIDecrementRefCounter : 206\r\n\r\nCONTEXT = InstallMakePath\r\n"
+              "DESCRIPTION = The filename or extension is too long.\r\n");
+  }
+  EXPECT_EQ(reports, 3) << "skdwin.exe, skdwin.dll and skdwin.hlp";
+  EXPECT_EQ(LogLines().back(), "OV VRIN : VrinGUIDecrementRefCounter <- [0]");
 }
 
 TEST_F(ReferenceCountsTest, ConsoleWriteRefusedForOneFileStillLowersTheOthers) {

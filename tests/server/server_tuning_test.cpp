@@ -54,6 +54,12 @@ TEST_F(ServerTuningTest, MissingValueIsRaisedToSixteenThenLoweredToFifteenWhichS
   EXPECT_EQ(Run(false), 15u) << "the default is the lower bound";
 }
 
+TEST_F(ServerTuningTest, MissingValueIsNotWrittenByLowering) {
+  EXPECT_EQ(Run(false), std::nullopt);
+  OldBuild();
+  EXPECT_EQ(Run(false), std::nullopt);
+}
+
 TEST_F(ServerTuningTest, ActionsTraceOnlyTheirFrame) {
   EXPECT_EQ(Run(true), 16u);
   EXPECT_EQ(LogLines(),

@@ -57,6 +57,8 @@ Lines Join(std::initializer_list<Lines> parts) {
 }
 
 const char kMarked[] = "The specified service has been marked for deletion.";
+std::string Warning(const std::string& text) { return "WARN: OV VRIN : " + text; }
+
 const char kNoService[] = "The specified service does not exist as an installed service.";
 const char kRunning[] = "An instance of the service is already running.";
 const char kDenied[] = "Access is denied.";
@@ -161,6 +163,22 @@ INSTANTIATE_TEST_SUITE_P(Languages, DriverDisplayNameTest,
                                            LanguageCase{"1036", "Unit\xE9 OV Velmora"},
                                            LanguageCase{"1044", "OV Velmora-driver"},
                                            LanguageCase{"1033", "OV Velmora Driver"}));
+
+// An entry registered by an installation in another language gets this
+// language's display name; its own type, start, error control and group stay.
+TEST_F(ServiceControlTest, EntryOfAnotherLanguageGetsThisLanguagesDisplayNameOnly) {
+  Services().Add({"SKDDriver", "OV Velmora Driver", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                  kDriverImage, "FSFilter Activity Monitor", ""});
+  MSIHANDLE hInstall = Open();
+  Session().SetProperty("ProductLanguage", "1031");
+  EXPECT_EQ(VrinNTInstallDriver(hInstall), 0u);
+  EXPECT_EQ(LocalRegistry().String(kDriverKey, "DisplayName"), "OV Velmora Treiber");
+  EXPECT_EQ(LocalRegistry().String(kDriverKey, "ImagePath"), kDriverImage);
+  EXPECT_EQ(LocalRegistry().Dword(kDriverKey, "Type"), static_cast<uint32_t>(SERVICE_KERNEL_DRIVER));
+  EXPECT_EQ(LocalRegistry().Dword(kDriverKey, "Start"), static_cast<uint32_t>(SERVICE_DEMAND_START));
+  EXPECT_EQ(LocalRegistry().Dword(kDriverKey, "ErrorControl"), static_cast<uint32_t>(SERVICE_ERROR_IGNORE));
+  EXPECT_EQ(LocalRegistry().String(kDriverKey, "Group"), "FSFilter Activity Monitor");
+}
 
 TEST_F(ServiceControlTest, SameEntryInAnotherLetterCaseIsLeftAlone) {
   AddDriver("OV Velmora Driver", "%SYSTEMROOT%\\System32\\DRIVERS\\SKDNT.SYS");
@@ -337,6 +355,24 @@ TEST_P(RemainingUsersTest, KeepBothEntriesAndRestartTheService) {
 
 INSTANTIATE_TEST_SUITE_P(Counts, RemainingUsersTest, ::testing::Values("2", "01", "", " 1", "1 "));
 
+// The restarted service's wait ends without it running: its result is not
+// used, nothing is reported.
+TEST_F(ServiceControlTest, RestartedServiceThatNeverRunsIsNoFailure) {
+  for (const StartScript& script : {StartScript::Progressing(6000), StartScript::Stalled(1, 2000)}) {
+    host::ResetMachine();
+    DllMain(host::LibraryModule(), DLL_PROCESS_ATTACH, nullptr);
+    AddService();
+    Services().SetStartScript("Skelda", script);
+    MSIHANDLE hInstall = Open();
+    Session().SetProperty("NTSERVERREFCOUNTER", "2");
+    EXPECT_EQ(VrinNTUninstallService(hInstall), 0u);
+    EXPECT_EQ(State("Skelda"), static_cast<DWORD>(SERVICE_START_PENDING));
+    EXPECT_EQ(LogLines(), (Lines{Trace("VrinNTUninstallService ->"), Trace("InstallGetProperty -> NTSERVERREFCOUNTER"),
+                                 Trace("InstallGetProperty <- (2)"), Trace("VrinNTUninstallService <- [0]")}));
+    Session().Close();
+  }
+}
+
 TEST_F(ServiceControlTest, RunningDriverStaysMarkedUntilTheRestart) {
   AddDriver();
   Services().SetRunning("SKDDriver");
@@ -445,7 +481,8 @@ TEST_F(StartVrinTest, StalledDriverKeepsTheServiceFromStarting) {
   EXPECT_EQ(Started(), (std::vector<std::string>{"SKDDriver"}));
   EXPECT_EQ(State("Skelda"), static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(Slept(), (Sleeps{2000})) << "the second status shows no progress";
-  EXPECT_EQ(LogLines(), (Lines{Trace("VrinNTStartVrin ->"), Trace("VrinNTStartVrin <- [0]")}));
+  EXPECT_EQ(LogLines(), (Lines{Trace("VrinNTStartVrin ->"), Warning("SKDDriver not running after start (state 2)"),
+                               Trace("VrinNTStartVrin <- [0]")}));
   EXPECT_FALSE(Session().HasProperty("STARTUPMODE")) << "no failure: nothing to reboot for";
 }
 
@@ -459,23 +496,47 @@ TEST_F(StartVrinTest, DriverStillStartingAfterFifteenSecondsLetsTheServiceStart)
   EXPECT_EQ(host::VirtualClock().TotalSlept(), 25000u);
   EXPECT_EQ(Services().Starts()[1].ticks - Services().Starts()[0].ticks, 15000u);
   EXPECT_EQ(State("SKDDriver"), static_cast<DWORD>(SERVICE_START_PENDING));
+  EXPECT_EQ(LogLines(), (Lines{Trace("VrinNTStartVrin ->"), Warning("SKDDriver not running after start (state 2)"),
+                               Trace("VrinNTStartVrin <- [0]")}));
 }
 
-TEST_F(StartVrinTest, SlowServiceIsWaitedForFifteenSecondsThenPaused) {
-  MSIHANDLE hInstall = Ready();
-  Services().SetStartScript("Skelda", StartScript::Progressing(5000));
-  EXPECT_EQ(VrinNTStartVrin(hInstall), 0u);
-  EXPECT_EQ(Slept(), (Sleeps{5000, 5000, 5000, 10000}));
-  EXPECT_EQ(LogLines(), (Lines{Trace("VrinNTStartVrin ->"), Trace("VrinNTStartVrin <- [0]")}));
+// The service's wait ends without it running: the pause and the result are
+// the same, and the log shows the state it was left in.
+TEST_F(StartVrinTest, ServiceNotRunningAfterItsWaitIsAWarningOnly) {
+  const struct {
+    StartScript script;
+    Sleeps slept;
+    int state;
+  } cases[] = {
+      {StartScript::Progressing(5000), {5000, 5000, 5000, 10000}, SERVICE_START_PENDING},
+      {StartScript::StoppedAfter(2, 1067, 500), {500, 10000}, SERVICE_STOPPED},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.state);
+    host::ResetMachine();
+    DllMain(host::LibraryModule(), DLL_PROCESS_ATTACH, nullptr);
+    SetCrt(7);
+    MSIHANDLE hInstall = Ready();
+    Services().SetStartScript("Skelda", test.script);
+    EXPECT_EQ(VrinNTStartVrin(hInstall), 0u);
+    EXPECT_EQ(Slept(), test.slept);
+    EXPECT_EQ(LogLines(), (Lines{Trace("VrinNTStartVrin ->"),
+                                 Warning("Skelda not running after start (state " + std::to_string(test.state) + ")"),
+                                 Trace("VrinNTStartVrin <- [0]")}));
+    EXPECT_FALSE(Session().HasProperty("STARTUPMODE"));
+    Session().Close();
+  }
 }
 
 class RebootTextTest : public StartVrinTest, public ::testing::WithParamInterface<std::pair<const char*, bool>> {};
 
+// A skip writes no exit trace line.
 TEST_P(RebootTextTest, OnlyACaseSensitiveForceInTheFirstNineCharactersSkips) {
   MSIHANDLE hInstall = Ready();
   Session().SetProperty("REBOOT", GetParam().first);
   EXPECT_EQ(VrinNTStartVrin(hInstall), 0u);
   EXPECT_EQ(Services().Starts().empty(), GetParam().second) << GetParam().first;
+  EXPECT_EQ(LogLines().back(), Trace(GetParam().second ? "VrinNTStartVrin ->" : "VrinNTStartVrin <- [0]"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, RebootTextTest,

@@ -267,6 +267,16 @@ TEST_F(LicenseTest, RefusedInsertFailsAndReleasesEverything) {
   EXPECT_EQ(Errors().at(0).rfind(Report("VrinNameLicense", 1627, "VrinNameLicense : MsiViewModify"), 0), 0u);
 }
 
+TEST_F(LicenseTest, ARecordThatCannotBeMadeFailsTheInsert) {
+  Open();
+  Files().AddFile(kLicenseFile, "text");
+  Faults::Instance().Fail("MsiCreateRecord", 0, 1, "12");
+  EXPECT_EQ(VrinNameLicense(hInstall_), 1603u);
+  EXPECT_EQ(LicenseRows().size(), 1u);
+  ASSERT_EQ(Errors().size(), 1u);
+  EXPECT_EQ(Errors()[0].rfind(Report("VrinNameLicense", 6, "VrinNameLicense : MsiViewModify"), 0), 0u) << Errors()[0];
+}
+
 TEST_F(LicenseTest, EveryFailedAllocationFailsCleanlyOneOfThemTheRichText) {
   bool bSawRichText = false;
   for (int nth = 1; nth < 60; ++nth) {

@@ -355,13 +355,60 @@ TEST_F(SetupDialogsTest, FailureAfterTheAbortKeepsTheFailingResult) {
 TEST_F(SetupDialogsTest, FailureBeforeAnyBoxKeepsZero) {
   Open();
   Session().SetProperty("WARNINGREASON", "25101");
-  // The seventh record: six trace lines come first.
-  host::Faults::Instance().Fail("MsiCreateRecord", 0, 7);
+  host::Faults::Instance().Fail("MsiGetProperty", ERROR_FUNCTION_FAILED, 1, "WARNINGREASON");
   EXPECT_EQ(VrinMessageInstall(hInstall_), 0u);
   EXPECT_TRUE(UserInterface::Instance().Boxes().empty());
   EXPECT_FALSE(Session().HasProperty("WARNINGREASON"));
   ASSERT_EQ(LinesStarting("ERR: ").size(), 1u);
-  EXPECT_NE(LinesStarting("ERR: ")[0].find("CONTEXT = VrinMessageInstall : MsiCreateRecord"), std::string::npos);
+  EXPECT_NE(LinesStarting("ERR: ")[0].find("CONTEXT = MsiGetSourcePath"), std::string::npos);
+}
+
+// A record that cannot be made: the message box is logged as not shown and
+// the abort stands; the dialog actions report the failure of the call the
+// record was for.
+TEST_F(SetupDialogsTest, ARecordThatCannotBeMadeEndsAsTheActionsStepsSay) {
+  const struct {
+    const char* action;
+    UINT(__stdcall* run)(MSIHANDLE);
+    const char* property;
+    const char* value;
+    const char* fields;  // of the record that fails
+    int nth;             // of such records: the trace lines' records count
+    UINT result;
+    std::string error;
+  } cases[] = {
+      {"VrinMessageInstall", VrinMessageInstall, "ABORTREASON", "25100", "1", 5, 1603,
+       "ERR: OV VRIN : Failed to display message to user -1"},
+      {"VrinWarning", VrinWarning, "WARNINGTEXT", "Careful", "12", 1, 0,
+       "ERR: OV VRIN : VrinWarning : 6\r\n\r\nCONTEXT = VrinWarning : MsiViewModify\r\n"},
+      {"VrinDisableChangeFolder", VrinDisableChangeFolder, "FEATUREDESCRIPTION", "The NetWare agent", "1", 14, 0,
+       "ERR: OV VRIN : VrinDisableChangeFolder : 6\r\n\r\nCONTEXT = InstallSetWarning : MsiFormatRecord\r\n"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.action);
+    Open();
+    Windows::Instance().Create(77);
+    Session().SetProperty("WNDHD", "77");
+    Session().SetProperty("WARNINGTEXT", "earlier");
+    Session().SetProperty(test.property, test.value);
+    host::Faults::Instance().Fail("MsiCreateRecord", 0, test.nth, test.fields);
+
+    EXPECT_EQ(test.run(hInstall_), test.result);
+
+    ASSERT_EQ(LinesStarting("ERR: ").size(), 1u);
+    EXPECT_EQ(LinesStarting("ERR: ")[0].rfind(test.error, 0), 0u) << LinesStarting("ERR: ")[0];
+    EXPECT_TRUE(UserInterface::Instance().Boxes().empty());
+    EXPECT_EQ(Windows::Instance().Posted().size(), test.result == 1603 ? 1u : 0u);
+    EXPECT_FALSE(Session().HasProperty("ABORTREASON"));
+    EXPECT_EQ(Session().GetProperty("WARNINGTEXT"),
+              test.property == std::string("WARNINGTEXT") ? "Careful" : "earlier");
+    EXPECT_TRUE(WarningDialogControls().size() == 1u) << "no warning control was inserted";
+    EXPECT_EQ(OpenHandles(), 0);
+    Session().Close();
+    host::Faults::Instance().Clear();
+    UserInterface::Instance().Reset();
+    Windows::Instance().Reset();
+  }
 }
 
 TEST_F(SetupDialogsTest, TerminateSetupPostsOnlyToAnExistingWindow) {

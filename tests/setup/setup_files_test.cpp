@@ -32,7 +32,7 @@ std::string Report(const std::string& name, int error, const std::string& contex
 
 // A package with the VRIN folder and the features of the standalone setup:
 // the two merge-module components' features and all fixed ones but DS.IA64.
-std::vector<std::string> PackageSql(bool withServerComponent = true) {
+std::vector<std::string> PackageSql(bool withServerComponent = true, bool withConsoleComponent = true) {
   std::vector<std::string> sql = vrintest::RowMarkersSql();
   sql.push_back(
       "CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), `DefaultDir` "
@@ -59,15 +59,17 @@ std::vector<std::string> PackageSql(bool withServerComponent = true) {
     sql.push_back(std::string("INSERT INTO `FeatureComponents` (`Feature_`, `Component_`) VALUES ('NTServer', '") +
                   kServerComponent + "')");
   }
-  sql.push_back(std::string("INSERT INTO `FeatureComponents` (`Feature_`, `Component_`) VALUES ('GUI', '") +
-                kConsoleComponent + "')");
+  if (withConsoleComponent) {
+    sql.push_back(std::string("INSERT INTO `FeatureComponents` (`Feature_`, `Component_`) VALUES ('GUI', '") +
+                  kConsoleComponent + "')");
+  }
   return sql;
 }
 
 class SetupFilesTest : public vrintest::SessionTest {
  protected:
-  MSIHANDLE Open(bool withServerComponent = true) {
-    MSIHANDLE hInstall = OpenSession(PackageSql(withServerComponent));
+  MSIHANDLE Open(bool withServerComponent = true, bool withConsoleComponent = true) {
+    MSIHANDLE hInstall = OpenSession(PackageSql(withServerComponent, withConsoleComponent));
     Session().SetSourcePath("UnCompressedFolder", "C:\\Setup\\");
     Session().SetProperty("INFFILE", "vrin.inf");
     Session().SetProperty("VRINLANGID", "1033");
@@ -398,14 +400,20 @@ TEST_F(SetupFilesTest, NothingSelectedChangesNoFeature) {
   EXPECT_TRUE(Starting("OV VRIN : VRINSetSelectedFeatureState Set").empty());
 }
 
-TEST_F(SetupFilesTest, MissingServerComponentChangesNothingAtAll) {
-  MSIHANDLE hInstall = Open(false);
-  Session().SetProperty("VRINNTServer", "1");
-  Session().SetProperty("VRINGui", "1");
-  EXPECT_EQ(VRINSetSelectedFeatureState(hInstall), 0u);
-  for (const std::string& feature : Session().Features()) EXPECT_EQ(Requested(feature), INSTALLSTATE_UNKNOWN);
-  EXPECT_EQ(Starting("ERR: ").size(), 1u);
-  EXPECT_EQ(Starting("ERR: ").at(0).rfind("ERR: OV VRIN : VRINSetSelectedFeatureState : 259", 0), 0u);
+// Both lookups come before any state is set: either component missing
+// leaves every feature as it was.
+TEST_F(SetupFilesTest, EitherComponentMissingChangesNothingAtAll) {
+  for (bool serverPresent : {false, true}) {
+    SCOPED_TRACE(serverPresent ? "console missing" : "server missing");
+    MSIHANDLE hInstall = Open(serverPresent, !serverPresent);
+    Session().SetProperty("VRINNTServer", "1");
+    Session().SetProperty("VRINGui", "1");
+    EXPECT_EQ(VRINSetSelectedFeatureState(hInstall), 0u);
+    for (const std::string& feature : Session().Features()) EXPECT_EQ(Requested(feature), INSTALLSTATE_UNKNOWN);
+    ASSERT_EQ(Starting("ERR: ").size(), 1u);
+    EXPECT_EQ(Starting("ERR: ").at(0).rfind("ERR: OV VRIN : VRINSetSelectedFeatureState : 259", 0), 0u);
+    Session().Close();
+  }
 }
 
 TEST_F(SetupFilesTest, FeatureStateHasNoSessionCheckAndStillReturnsZero) {

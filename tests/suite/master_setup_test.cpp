@@ -8,6 +8,7 @@
 
 #include "host/faults.h"
 #include "host/filesystem.h"
+#include "host/machine.h"
 #include "host/network.h"
 #include "host/registry.h"
 #include "host/services.h"
@@ -418,11 +419,45 @@ TEST_F(MasterSetupTest, CreateConfigProfileRefusesAnUnterminatedFolder) {
   EXPECT_EQ(CreateConfigProfile(nullptr, 0, 0, nullptr, 0, &info_, nullptr, 0, 0), 0);
 }
 
-TEST_F(MasterSetupTest, GetPostConfigInfoSucceedsAndTracesFramedCalls) {
+// No frame: the exports write no lines of their own, and a console whose
+// version cannot be read is simply not found, without a report.
+TEST_F(MasterSetupTest, ExportsWriteOnlyTheirHelpersLines) {
   EXPECT_EQ(GetPostConfigInfo(), 1);
   TakeStdout();
-  Check(nullptr, 0);
-  EXPECT_EQ(TakeStdout(), "OV VRIN : CheckInstallInfo -> Null\r\nOV VRIN : CheckInstallInfo <- 1\r\n");
+  LocalRegistry().SetString(kProduct, "GuiPath", "C:\\Apps\\Console");
+  EXPECT_EQ(Check(), 1);
+  EXPECT_EQ(Create(), 1);
+  EXPECT_EQ(TakeStdout(),
+            "OV VRIN : InstallGetPrivateProfileString -> [VRIN] INSTALLDIR=()\r\n"
+            "OV VRIN : InstallGetPrivateProfileString <- \r\n"
+            "OV VRIN : InstallGetFileVersion -> C:\\Apps\\Console\\skdwin.exe\r\n");
+}
+
+// The console's folder from GuiPath (no BuildNumber) or from skdwin.ini: a
+// folder too long for "\skdwin.exe" in the 260-byte path finds nothing; it
+// raises nothing through the export either.
+TEST_F(MasterSetupTest, ConsoleFolderTooLongForItsImagePathFindsNothing) {
+  for (size_t length : {248u, 249u, 259u}) {
+    for (bool fromIni : {false, true}) {
+      SCOPED_TRACE(std::to_string(length) + (fromIni ? " skdwin.ini" : " GuiPath"));
+      host::ResetMachine();
+      Files().AddDirectory("C:\\Temp");
+      const std::string folder = "C:\\" + std::string(length - 3, 'c');
+      const bool fits = length < 249;
+      if (fits) Files().AddFile(folder + "\\skdwin.exe", vrintest::VersionedDll({7, 1, 0, 2100}));
+      if (fromIni) {
+        Files().AddFile("C:\\WINDOWS\\skdwin.ini", "[SKDInformation]\r\nDir=" + folder + "\r\n");
+      } else {
+        LocalRegistry().SetString(kProduct, "GuiPath", folder);
+      }
+      std::memset(&info_, kUntouched, sizeof(info_));
+      // From GuiPath the console counts whatever its version; from skdwin.ini
+      // only with a readable one.
+      EXPECT_EQ(Check(), fromIni && fits ? 9 : 1);
+      EXPECT_EQ(EntryUntouched(0), fromIni && !fits);
+      EXPECT_TRUE(UntouchedPartsIntact());
+    }
+  }
 }
 
 }  // namespace

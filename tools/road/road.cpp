@@ -380,12 +380,31 @@ UINT Road::Run() {
     }
     if (point == Point::kBeforeInstallExecute) {
       host::Faults::Pause pause;
+      if (!TargetPathsFit()) {
+        result = ERROR_INSTALL_FAILURE;
+        break;
+      }
       ApplyStandardActions();
       if (executeHook_) executeHook_(*session_);
     }
   }
   session_->Close();
   return result;
+}
+
+// Windows Installer cannot copy a file to a path of MAX_PATH characters or
+// more: its file copy fails the installation before anything is installed.
+bool Road::TargetPathsFit() {
+  const std::pair<FeatureRequest, std::string> files[] = {
+      {road_.server, TargetPath("NTSERVERFOLDER") + kServerFileName},
+      {package_.withConsole ? road_.console : FeatureRequest::kLeave, TargetPath("GUIFOLDER") + kConsoleFileName}};
+  for (const auto& [request, path] : files) {
+    if (request == FeatureRequest::kInstall && path.size() >= MAX_PATH) {
+      session_->AppendLog(INSTALLMESSAGE_ERROR, "Error 1310. Error writing to file: " + path + ".");
+      return false;
+    }
+  }
+  return true;
 }
 
 void Road::ApplyStandardActions() {

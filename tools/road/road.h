@@ -145,6 +145,7 @@ class Road {
   void Start();
   bool RunPoint(Point point);
   bool Call(const std::string& name, UINT(__stdcall* action)(MSIHANDLE));
+  bool TargetPathsFit();
   void ApplyStandardActions();
   void InstallServer();
   void RemoveServer();

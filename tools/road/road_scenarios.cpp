@@ -1,6 +1,7 @@
 #include "tools/road/road_scenarios.h"
 
 #include "host/filesystem.h"
+#include "host/network.h"
 #include "host/registry.h"
 #include "sequencing/common_resources.h"
 #include "tools/road/machines.h"
@@ -11,6 +12,7 @@ namespace vrinroad {
 namespace {
 
 const char kServerFolder[] = "C:\\Program Files\\Lumicor Velmora\\Server\\";
+const char kBackOfficeKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\BackOffice";
 
 RoadOptions Started(RoadOptions options) {
   options.startupMode = "Manual";
@@ -127,6 +129,38 @@ std::vector<SweepScenario> BundledRoads() {
                      Run(ProductTwo(), install);
                    },
                    Drives(ProductTwo(), RoadOptions::Removal())});
+  // The master setup: an upgrade of Velmora 10 whose console has no build
+  // number recorded, a machine of the previous generation known only by its
+  // service and skdwin.ini, and a remote machine.
+  roads.push_back(
+      {"master setup over Velmora 10 without a build number",
+       [] {
+         host::Registry& registry = host::LocalRegistry();
+         registry.SetString(kProductKey, "Version", "10");
+         registry.SetString(kProductKey, "ServicePath", "C:\\Apps\\Velmora\\skdnt.exe");
+         registry.SetString(kProductKey, "GuiPath", "C:\\Apps\\Velmora\\Console");
+         registry.SetString(kBackOfficeKey, "SuiteName", "SBS");
+         registry.SetString(kBackOfficeKey, "Version", "2000");
+         host::Files().AddFile("C:\\Apps\\Velmora\\Console\\skdwin.exe", vrintest::VersionedDll({10, 0, 0, 2100}));
+         host::Files().AddDirectory("C:\\Temp");
+       },
+       [](RoadRunner& runner) { runner.MasterSetup("", "C:\\Temp\\velmora.icf"); }});
+  roads.push_back({"master setup over the previous generation",
+                   [] {
+                     SeedPreviousGeneration();
+                     host::Files().AddDirectory("C:\\Temp");
+                   },
+                   [](RoadRunner& runner) {
+                     runner.MasterSetup(host::Network::Instance().ComputerName(), "C:\\Temp\\velmora.icf");
+                   }});
+  roads.push_back({"master setup of a remote machine",
+                   [] {
+                     host::Network::Instance().AddMachine("FILESRV").SetString(kProductKey, "ConfigurationPath",
+                                                                               "D:\\Velmora");
+                     host::Files().AddDirectory("C:\\Temp");
+                   },
+                   [](RoadRunner& runner) { runner.MasterSetup("FILESRV", "C:\\Temp\\filesrv.icf"); }});
+
   roads.push_back({"repair of the second product",
                    [install, productOneStarted] {
                      productOneStarted();
