@@ -4,7 +4,7 @@ BUILD ?= build
 DIST := $(CURDIR)/dist
 CMAKE_GENERATOR := -G Ninja
 
-.PHONY: run test deps native-configure native sanitize fuzz win32 win64 dist clean
+.PHONY: run test deps native-configure native sanitize fuzz win32 win64 dist packages clean
 
 # The default road on the simulated machine: only the runner is built.
 run: deps native-configure
@@ -67,6 +67,11 @@ dist: win32 win64
 	cp $(BUILD)/win64/vrinca.dll $(DIST)/win64/vrinca.dll
 	cp $(BUILD)/win32/vrinca_probe.exe $(DIST)/win32/vrinca_probe.exe
 	cp $(BUILD)/win64/vrinca_probe.exe $(DIST)/win64/vrinca_probe.exe
+
+# The integration kit's example packages (packaging/) around the shipped
+# 32-bit DLL: dist/packages/consumer.msi, server-only.msi and setup.msi.
+packages: dist
+	packaging/build-examples.sh win32 $(DIST)/win32/vrinca.dll $(DIST)/packages
 
 clean:
 	rm -rf $(BUILD) $(DIST)

@@ -18,12 +18,10 @@ using host::Windows;
 
 const char kFolderInUse[] = "[1] is installed already: its folder stays.";
 const char kNothingToInstall[] = "Select a feature to install.";
-const char kFolderFixed[] = "The folder of [1] cannot be changed.";
+const char kFolderFixed[] = "[1] keeps its folder.";
 
 std::vector<std::string> PackageSql() {
-  std::vector<std::string> sql = vrintest::ErrorTableSql({{1, "ERR: [1]"},
-                                                          {2, "WARN: [1]"},
-                                                          {25001, kFolderInUse},
+  std::vector<std::string> sql = vrintest::RowMarkersSql({{25001, kFolderInUse},
                                                           {25002, kNothingToInstall},
                                                           {25004, kFolderFixed},
                                                           {25100, "Velmora needs a newer system."},
@@ -130,7 +128,7 @@ TEST_F(SetupDialogsTest, FixedFolderFeaturesAlwaysWarnAndOthersNever) {
   Open();
   Session().SetProperty("FEATUREDESCRIPTION", "The NetWare agent");
   EXPECT_EQ(VrinDisableChangeFolder(hInstall_), 0u);
-  EXPECT_EQ(Session().GetProperty("WARNINGTEXT"), "The folder of NetWare agent cannot be changed.");
+  EXPECT_EQ(Session().GetProperty("WARNINGTEXT"), "NetWare agent keeps its folder.");
 
   Session().SetProperty("FEATUREDESCRIPTION", "Manuals");
   EXPECT_EQ(VrinDisableChangeFolder(hInstall_), 0u);

@@ -19,27 +19,8 @@ namespace {
 
 const UINT kUserExit = 1602;  // ERROR_INSTALL_USEREXIT
 
-std::string Property(MSIHANDLE hInstall, const char* name) {
-  DWORD size = 0;
-  char empty[1] = {};
-  MsiGetProperty(hInstall, name, empty, &size);
-  std::string value(size + 1, '\0');
-  ++size;
-  if (MsiGetProperty(hInstall, name, &value[0], &size) != ERROR_SUCCESS) return "<unreadable>";
-  value.resize(size);
-  return value;
-}
-
-std::string Field(MSIHANDLE hRecord, UINT field) {
-  DWORD size = 0;
-  char empty[1] = {};
-  MsiRecordGetString(hRecord, field, empty, &size);
-  std::string value(size + 1, '\0');
-  ++size;
-  if (MsiRecordGetString(hRecord, field, &value[0], &size) != ERROR_SUCCESS) return "<unreadable>";
-  value.resize(size);
-  return value;
-}
+using probe::Field;
+using probe::Property;
 
 }  // namespace
 

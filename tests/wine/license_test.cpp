@@ -101,6 +101,7 @@ TEST_P(WineLicenseTest, InfFileAndLicenceTextLeaveTheSameMemoRowAsOnTheSimulated
   options.workName = "license";
   options.files = {
       {"license_probe.dll", ReadBytes(Probe("license_probe.dll"))}, {"vrin.inf", kInf}, {"1033/license.txt", kLicence}};
+  options.kitTables = {"setup/CustomAction.idt"};
   options.sql = kDialogSql;
   options.sql.push_back(
       "INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('UnCompressedFolder', "

@@ -64,6 +64,7 @@ TEST_P(WineSmoke, ReadMeActionsRunUnderMsiexec) {
   options.templateName = "smoke.wxs";
   options.workName = "smoke";
   options.files["smoke.txt"] = "vrinca smoke payload\r\n";
+  options.kitTables = {"setup/CustomAction.idt"};
   wine::Package package = Wine().BuildPackage(options);
   RemoveOnExit cleanup(Wine(), package);
 
@@ -97,7 +98,7 @@ TEST_P(WineSmoke, ReadMeActionsRunUnderMsiexec) {
                                      "OV VRIN : VrinNameReadMe <- ",
                                  }));
 
-  // Sequence 1001 before 1002.
+  // Sequence 1011 before 1012.
   std::vector<std::string> logLines = wine::SplitLines(install.log);
   EXPECT_LT(LineIndex(logLines, "OV VRIN : VrinNameReadMe ->"), LineIndex(logLines, "OV VRIN : VrinSetARPReadMe ->"));
 

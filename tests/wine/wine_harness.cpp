@@ -374,6 +374,8 @@ fs::path HarnessRoot() { return fs::path(VRINCA_BINARY_DIR) / "wine"; }
 
 fs::path PackageTemplateDir() { return fs::path(VRINCA_SOURCE_DIR) / "tests" / "wine" / "packages"; }
 
+fs::path KitDir() { return fs::path(VRINCA_SOURCE_DIR) / "packaging"; }
+
 std::string ToWindowsPath(const fs::path& path) {
   std::string text = fs::absolute(path).lexically_normal().string();
   for (char& c : text) {
@@ -659,6 +661,10 @@ Package Prefix::BuildPackage(const PackageOptions& options) const {
     wixlArgs.push_back("-D");
     wixlArgs.push_back(name + "=" + value);
   }
+  for (const char* folder : {"common", "server", "console", "setup"}) {
+    wixlArgs.push_back("-I");
+    wixlArgs.push_back((KitDir() / folder).string());
+  }
   wixlArgs.insert(wixlArgs.end(), {"-o", package.msi.filename().string(), wxs.filename().string()});
   ProcessResult wixl = Capture(wixlArgs, package.workDir);
   if (wixl.exitCode != 0 || !fs::exists(package.msi)) {
@@ -668,6 +674,9 @@ Package Prefix::BuildPackage(const PackageOptions& options) const {
   if (!wixl.output.empty()) {
     std::cerr << "[wine] wixl " << options.templateName << ":\n" << wixl.output;
   }
+  std::vector<fs::path> kitTables;
+  for (const std::string& table : options.kitTables) kitTables.push_back(KitDir() / table);
+  if (!kitTables.empty()) Flatten(package, kitTables);
   for (const std::string& query : options.sql) {
     ProcessResult msibuild =
         Capture({FindProgram("msibuild"), package.msi.filename().string(), "-q", query}, package.workDir);
@@ -675,6 +684,36 @@ Package Prefix::BuildPackage(const PackageOptions& options) const {
       throw std::runtime_error("msibuild -q \"" + query + "\" failed (exit " + std::to_string(msibuild.exitCode) +
                                "):\n" + msibuild.output);
     }
+  }
+  return package;
+}
+
+void Prefix::Flatten(const Package& package, const std::vector<fs::path>& tables) const {
+  std::vector<std::string> args = {(KitDir() / "flatten.sh").string(), package.msi.string(), Dll().string()};
+  for (const fs::path& table : tables) args.push_back(table.string());
+  ProcessResult flatten = Capture(args, package.workDir);
+  if (flatten.exitCode != 0) {
+    throw std::runtime_error("flatten.sh failed on " + package.msi.string() + " (exit " +
+                             std::to_string(flatten.exitCode) + "):\n" + flatten.output);
+  }
+}
+
+Package Prefix::BuildExample(const std::string& example, const std::string& workName) const {
+  if (!fs::exists(Dll())) {
+    throw std::runtime_error(std::string(ArchName(arch_)) + " DLL missing: " + Dll().string() + " (make dist)");
+  }
+  Package package;
+  package.arch = arch_;
+  package.workDir = Dir() / "work" / workName;
+  fs::remove_all(package.workDir);
+  fs::create_directories(package.workDir);
+  ProcessResult build =
+      Capture({(KitDir() / "build-examples.sh").string(), ArchName(arch_), Dll().string(), package.workDir.string()},
+              package.workDir);
+  package.msi = package.workDir / example;
+  if (build.exitCode != 0 || !fs::exists(package.msi)) {
+    throw std::runtime_error("build-examples.sh failed for " + example + " (exit " + std::to_string(build.exitCode) +
+                             "):\n" + build.output);
   }
   return package;
 }

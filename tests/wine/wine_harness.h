@@ -43,6 +43,9 @@ std::string CannotRun(Arch arch);
 fs::path HarnessRoot();
 // ${VRINCA_SOURCE_DIR}/tests/wine/packages.
 fs::path PackageTemplateDir();
+// ${VRINCA_SOURCE_DIR}/packaging: the integration kit, whose includes
+// (common.wxi, server.wxi, console.wxi, setup.wxi) every template may use.
+fs::path KitDir();
 
 // "Z:" followed by the absolute path with backslashes, as Wine maps "/".
 std::string ToWindowsPath(const fs::path& path);
@@ -67,8 +70,9 @@ struct PackageOptions {
   std::string workName;                             // work folder name under the prefix's work/, replaced if present
   std::map<std::string, std::string> placeholders;  // NAME -> text for each "@NAME@"
   std::map<std::string, std::string> files;         // extra files written next to the .wxs: name -> contents
-  std::vector<std::string> sql;                     // msibuild -q queries run on the built package, in order
-  std::map<std::string, std::string> defines;       // wixl -D NAME=value, for the template's <?if?> and $(var.NAME)
+  std::vector<std::string> kitTables;          // kit folders or .idt files (under KitDir()) merged in by flatten.sh
+  std::vector<std::string> sql;                // msibuild -q queries run on the built package afterwards, in order
+  std::map<std::string, std::string> defines;  // wixl -D NAME=value, for the template's <?if?> and $(var.NAME)
 };
 
 struct Package {
@@ -170,6 +174,14 @@ class Prefix {
   // ProgramFilesFolder (ProgramFilesFolder or ProgramFiles64Folder) and
   // Win64 ("no" or "yes") for its folders and components.
   Package BuildPackage(const PackageOptions& options) const;
+
+  // The kit's example packages built for this architecture by
+  // packaging/build-examples.sh into the work folder workName:
+  // "consumer.msi", "server-only.msi", "setup.msi".
+  Package BuildExample(const std::string& example, const std::string& workName) const;
+
+  // Merges kit folders or .idt files into a package with packaging/flatten.sh.
+  void Flatten(const Package& package, const std::vector<fs::path>& tables) const;
 
   // `msiexec /i|/x package /qn|/qf /l*v log [PROPERTY=value...]`. The log
   // goes to the package's work folder as install.log, install-2.log, ...

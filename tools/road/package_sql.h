@@ -17,8 +17,9 @@ std::vector<std::string> ErrorTableSql(const std::vector<std::pair<int, std::str
 // for the library's three trace rows.
 std::vector<std::string> TraceRowsSql();
 
-// Rows that mark failure (1) and warning (2) lines with "ERR: " and "WARN: "
-// and leave ordinary trace lines (4) as they are, so a test sees each line's row.
-std::vector<std::string> RowMarkersSql();
+// The integration kit's rows that mark failure (1) and warning (2) lines with
+// "ERR: " and "WARN: "; ordinary trace lines (4) stay as they are, so a test
+// sees each line's row. The package's own rows may follow.
+std::vector<std::string> RowMarkersSql(std::vector<std::pair<int, std::string>> rows = {});
 
 }  // namespace vrintest

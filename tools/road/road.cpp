@@ -1,5 +1,6 @@
 #include "tools/road/road.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <stdexcept>
@@ -16,6 +17,7 @@
 #include "host/shell_folders.h"
 #include "runtime/module.h"
 #include "sequencing/orchestrators.h"
+#include "tools/road/kit_rows.h"
 #include "tools/road/package_sql.h"
 
 namespace vrinroad {
@@ -333,30 +335,61 @@ bool Road::Call(const std::string& name, UINT(__stdcall* action)(MSIHANDLE)) {
 
 namespace {
 
+using ActionFunction = UINT(__stdcall*)(MSIHANDLE);
+
 struct Orchestrator {
-  const char* name;
-  UINT(__stdcall* action)(MSIHANDLE);
+  std::string name;
+  ActionFunction action;
   bool console;
   Point point;
+  int sequence;
 };
 
-// The eight orchestrators in the order the sequence reaches them; at each
-// point the server module's runs before the console module's.
-const Orchestrator kOrchestrators[] = {
-    {"VrinNTMergePostLaunchConditions", VrinNTMergePostLaunchConditions, false, Point::kAfterLaunchConditions},
-    {"VrinNTMergePostInstallInitialize", VrinNTMergePostInstallInitialize, false, Point::kAfterInstallInitialize},
-    {"VrinGUIMergePostInstallInitialize", VrinGUIMergePostInstallInitialize, true, Point::kAfterInstallInitialize},
-    {"VrinNTMergePreInstallExecute", VrinNTMergePreInstallExecute, false, Point::kBeforeInstallExecute},
-    {"VrinNTMergePreInstallFinalize", VrinNTMergePreInstallFinalize, false, Point::kBeforeInstallFinalize},
-    {"VrinGUIMergePreInstallFinalize", VrinGUIMergePreInstallFinalize, true, Point::kBeforeInstallFinalize},
-    {"VrinNTMergePostInstallFinalize", VrinNTMergePostInstallFinalize, false, Point::kAfterInstallFinalize},
-    {"VrinGUIMergePostInstallFinalize", VrinGUIMergePostInstallFinalize, true, Point::kAfterInstallFinalize},
-};
+ActionFunction OrchestratorFunction(const std::string& name) {
+  static const std::pair<const char*, ActionFunction> kExports[] = {
+      {"VrinNTMergePostLaunchConditions", VrinNTMergePostLaunchConditions},
+      {"VrinNTMergePostInstallInitialize", VrinNTMergePostInstallInitialize},
+      {"VrinNTMergePreInstallExecute", VrinNTMergePreInstallExecute},
+      {"VrinNTMergePreInstallFinalize", VrinNTMergePreInstallFinalize},
+      {"VrinNTMergePostInstallFinalize", VrinNTMergePostInstallFinalize},
+      {"VrinGUIMergePostInstallInitialize", VrinGUIMergePostInstallInitialize},
+      {"VrinGUIMergePreInstallFinalize", VrinGUIMergePreInstallFinalize},
+      {"VrinGUIMergePostInstallFinalize", VrinGUIMergePostInstallFinalize}};
+  for (const auto& [exportName, action] : kExports) {
+    if (name == exportName) return action;
+  }
+  throw std::logic_error("the kit schedules " + name + ", which is no orchestrator of the library");
+}
+
+Point PointOf(const vrinkit::ModuleRow& row) {
+  const std::string base = row.baseAction;
+  if (base == "LaunchConditions" && row.after) return Point::kAfterLaunchConditions;
+  if (base == "InstallInitialize" && row.after) return Point::kAfterInstallInitialize;
+  if (base == "InstallExecute" && !row.after) return Point::kBeforeInstallExecute;
+  if (base == "InstallFinalize") return row.after ? Point::kAfterInstallFinalize : Point::kBeforeInstallFinalize;
+  throw std::logic_error(std::string("the kit places ") + row.action + (row.after ? " after " : " before ") + base +
+                         ", where the roads have no point");
+}
+
+// The modules' orchestrators as the kit places them, in the order of their
+// numbers in the consuming product's sequence.
+const std::vector<Orchestrator>& Orchestrators() {
+  static const std::vector<Orchestrator> orchestrators = [] {
+    std::vector<Orchestrator> list;
+    for (const vrinkit::ModuleRow& row : vrinkit::ModuleRows()) {
+      list.push_back({row.action, OrchestratorFunction(row.action), row.console, PointOf(row), row.sequence});
+    }
+    std::stable_sort(list.begin(), list.end(),
+                     [](const Orchestrator& a, const Orchestrator& b) { return a.sequence < b.sequence; });
+    return list;
+  }();
+  return orchestrators;
+}
 
 }  // namespace
 
 bool Road::RunPoint(Point point) {
-  for (const Orchestrator& orchestrator : kOrchestrators) {
+  for (const Orchestrator& orchestrator : Orchestrators()) {
     // A module that is not merged in brings none of its actions.
     if (orchestrator.point != point || (orchestrator.console && !package_.withConsole)) continue;
     if (!Call(orchestrator.name, orchestrator.action)) return false;
