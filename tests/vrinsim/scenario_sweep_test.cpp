@@ -23,12 +23,15 @@ TEST(ScenarioSweep, BundledScenariosHoldEveryInvariantWhateverCallFailsOrTextIsO
     if (!scenario) continue;
     // The road tests' sweep fails every call of the same roads; here a
     // sample keeps the scenarios' own machines and chains covered.
-    scenario->sampleEvery = 25;
-    scenario->textSampleEvery = 11;
+    // The explorer's findings repeat the same roads in other orders: a
+    // sparser sample of them keeps the sweep's time.
+    const bool found = entry.path().filename().string().rfind("explore-", 0) == 0;
+    scenario->sampleEvery = found ? 100 : 25;
+    scenario->textSampleEvery = found ? 44 : 11;
     sweep.Sweep(*scenario);
     ++swept;
   }
-  EXPECT_EQ(swept, 7) << "the bundled scenarios made of installer roads";
+  EXPECT_EQ(swept, 14) << "the bundled scenarios made of installer roads";
   EXPECT_GT(sweep.Report().callsFailed, 0);
   EXPECT_TRUE(sweep.Report().violations.empty()) << sweep.Report().Text();
 }
