@@ -607,6 +607,33 @@ TEST_P(WineRoadsTest, SecondProductInstallsOverTheFirstAndIsRemovedAlone) {
   EXPECT_TRUE(Contains(OnWine(removeFirst), "VrinNTDeleteLeftOvers ->")) << removeFirst.logPath;
 }
 
+// Product 2 removes its server and keeps its console; a later maintenance
+// run of product 2 (a plain /i) must not register it as a server user
+// again: the server feature is installed absent (!Server = 2) with no change
+// requested (&Server = -1) on Wine as on the simulated road.
+TEST_P(WineRoadsTest, ProductKeepingOnlyTheConsoleIsNotRegisteredAgain) {
+  wine::Package second = BuildRoadsPackage(Wine(), ProductTwo(), kProductTwoCode, "roads-product2");
+  ExpectSameRoad(Install(second), Drive(ProductTwo(), Silent(vrinroad::RoadOptions::FirstInstallation(false))));
+
+  vrinroad::RoadOptions serverRemoved = vrinroad::RoadOptions::Removal();
+  serverRemoved.console = vrinroad::FeatureRequest::kLeave;
+  wine::MsiexecResult removeServer = Install(second, {"REMOVE=ServerFeature"});
+  ExpectSameRoad(removeServer, Drive(ProductTwo(), Silent(serverRemoved)));
+  EXPECT_TRUE(Contains(OnWine(removeServer), "VrinNTUnSetProducts ->")) << removeServer.logPath;
+
+  vrinroad::RoadOptions maintenance = vrinroad::RoadOptions::Repair();
+  maintenance.server = vrinroad::FeatureRequest::kAbsent;
+  wine::MsiexecResult repair = Install(second);
+  WineMachine repaired = ReadWineMachine(Wine());
+  ExpectSameRoad(repair, Drive(ProductTwo(), Silent(maintenance)));
+  EXPECT_FALSE(Contains(OnWine(repair), "VrinNTSetProducts ->")) << repair.logPath;
+  EXPECT_EQ(WineDword(repaired.product, "Products"), std::optional<std::uint64_t>(0));
+  EXPECT_EQ(host::LocalRegistry().Dword(kProductKey, "Products"), 0u);
+  EXPECT_EQ(Comparable(WineValues(repaired.product, kProductKey)), SimulatedValues(kProductKey));
+  EXPECT_EQ(Comparable(WineValues(repaired.sharedDlls, kSharedDllsKey)), SimulatedValues(vrinroad::kSharedDllsKey));
+  Remove(second);
+}
+
 TEST_P(WineRoadsTest, PackageWithoutTheConsoleInstallsAndRemovesTheServerAlone) {
   vrinroad::PackageOptions serverOnly = Package();
   serverOnly.withConsole = false;

@@ -371,7 +371,7 @@ Walk RandomWalk(std::mt19937_64& random, size_t maxSteps) {
 
 // --- A walk as a scenario ---
 
-std::string Features(const Op& op) {
+std::string FeaturesAskedFor(const Op& op) {
   return op.server && op.console ? "the server and the console" : op.server ? "the server" : "the console";
 }
 
@@ -386,14 +386,16 @@ std::string StepText(const Op& op, size_t number, const Record::Features& has) {
   std::string text = "\n[step " + std::to_string(number) + ". ";
   switch (op.kind) {
     case Op::Kind::kInstall:
-      text += "Product " + product + " installs " + Features(op) + "]\nroad = install\nproducts = " + product + "\n";
+      text += "Product " + product + " installs " + FeaturesAskedFor(op) + "]\nroad = install\nproducts = " + product +
+              "\n";
       text +=
           Request("server", op.server, "install", has.server) + Request("console", op.console, "install", has.console);
       if (has.Any()) text += "installed = yes\n";
       if (op.manual) text += "startup-mode = Manual\n";
       break;
     case Op::Kind::kRemove:
-      text += "Product " + product + " removes " + Features(op) + "]\nroad = remove\nproducts = " + product + "\n";
+      text +=
+          "Product " + product + " removes " + FeaturesAskedFor(op) + "]\nroad = remove\nproducts = " + product + "\n";
       text +=
           Request("server", op.server, "remove", has.server) + Request("console", op.console, "remove", has.console);
       break;
