@@ -320,8 +320,11 @@ int main(int argc, char** argv) {
       std::optional<std::string> given = value("a number");
       if (!given) return 2;
       std::optional<uint64_t> number = WholeNumber(*given, arg == "--seed" ? 19 : 7);
-      if (!number || (arg != "--seed" && *number == 0))
-        return Usage(arg + " " + *given + ": not a number of " + arg.substr(2));
+      if (!number || (arg != "--seed" && *number == 0)) {
+        return Usage(arg + " " + *given + ": " +
+                     (arg == "--seed" ? std::string("the seed is a whole number")
+                                      : "the number of " + arg.substr(2) + " is a whole number from 1"));
+      }
       if (arg == "--walks") options.walks = *number;
       if (arg == "--steps") options.steps = *number;
       if (arg == "--seed") options.seed = *number;
