@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "host/clock.h"
-#include "host/code_page.h"
 #include "host/condition.h"
 #include "host/faults.h"
 #include "host/filesystem.h"
@@ -98,21 +97,14 @@ bool RemoveFileAndCount(const std::string& file) {
 }
 
 // Windows Installer removes a component's folder that its removal left
-// empty, and the parent folders that are then empty, up to Program Files; a
-// folder whose file goes at the next restart (deferred) goes then too.
+// empty (the folder above it stays, as Wine's msiexec leaves it); a folder
+// whose file goes at the next restart (deferred) goes then too.
 void RemoveFolderIfEmpty(const std::string& folder, bool deferred) {
-  const std::string top = host::FoldCase("C:\\Program Files");
-  std::string path = folder;
-  while (!path.empty() && path.back() == '\\') path.pop_back();
-  while (path.size() > top.size() && host::FoldCase(path).rfind(top + "\\", 0) == 0 &&
-         host::Files().IsDirectory(path)) {
-    if (!host::Files().List(path).empty()) {
-      if (!deferred) return;
-      host::Files().ScheduleAtRestart(path.c_str(), nullptr, false);
-    } else {
-      host::Files().RemoveEmptyDirectory(path.c_str());
-    }
-    path = path.substr(0, path.rfind('\\'));
+  if (!host::Files().IsDirectory(folder)) return;
+  if (host::Files().List(folder).empty()) {
+    host::Files().RemoveEmptyDirectory(folder.c_str());
+  } else if (deferred) {
+    host::Files().ScheduleAtRestart(folder.c_str(), nullptr, false);
   }
 }
 
