@@ -256,6 +256,19 @@ static void DeleteEarlierConsoleFiles(MSIHANDLE hInstall, const char* szFolder) 
   }
 }
 
+// The previous generation's key also registers its server (ServicePath, the
+// products that use it). While that server is still the one installed,
+// because this installation brought the console alone, the server's own
+// upgrade and removal still need the key; the last removal deletes it.
+static bool EarlierServerStillRegistered(MSIHANDLE hInstall) {
+  char* szOurs = InstallGetRegString(hInstall, kProductKey, "ServicePath");
+  char* szEarlier = szOurs == nullptr ? InstallGetRegString(hInstall, kOldKey, "ServicePath") : nullptr;
+  const bool bStill = szEarlier != nullptr;
+  InstallFreeString(szOurs);
+  InstallFreeString(szEarlier);
+  return bStill;
+}
+
 static void DeleteUpgradeLeftOversBody(MSIHANDLE hInstall, UpgradeLocals& locals) {
   for (const char* szValue : kVersionValues) {
     InstallDelRegValue(hInstall, kOldKey, szValue);
@@ -267,6 +280,10 @@ static void DeleteUpgradeLeftOversBody(MSIHANDLE hInstall, UpgradeLocals& locals
   } else {
     InstallLog(hInstall, kLogRowWarning, "Not deleting the earlier console's files: GUIINSTALLDIR is '%s'",
                locals.szInstallDir);
+  }
+  if (EarlierServerStillRegistered(hInstall)) {
+    InstallLog(hInstall, kLogRowTrace, "Keeping %s: the earlier server it registers is still installed", kOldKey);
+    return;
   }
   InstallDelRegTree(hInstall, HKEY_LOCAL_MACHINE, kOldKey);
 }

@@ -26,24 +26,28 @@ static bool NeedsFeature(const OrchestratorStep& step) {
   return step.szCondition != nullptr && strstr(step.szCondition, "%s") != nullptr;
 }
 
-// The condition text with the feature key put in, allocated to fit whatever
-// the package's key is.
+// The condition text with the feature key put in for each "%s", allocated to
+// fit whatever the package's key is.
 static char* BuildCondition(const char* szTemplate, const char* szFeature, const char* szContext) {
-  const char* szMarker = strstr(szTemplate, "%s");
-  size_t cchTemplate = strlen(szTemplate);
-  size_t cchFeature = szMarker != nullptr ? strlen(szFeature) : 0;
-  char* szCondition = new (std::nothrow) char[cchTemplate + cchFeature + 1];
+  size_t cMarkers = 0;
+  for (const char* szMarker = strstr(szTemplate, "%s"); szMarker != nullptr; szMarker = strstr(szMarker + 2, "%s")) {
+    ++cMarkers;
+  }
+  size_t cchFeature = cMarkers != 0 ? strlen(szFeature) : 0;
+  char* szCondition = new (std::nothrow) char[strlen(szTemplate) - 2 * cMarkers + cMarkers * cchFeature + 1];
   if (szCondition == nullptr) {
     InstallRaise(szContext, ERROR_OUTOFMEMORY);
   }
-  if (szMarker == nullptr) {
-    memcpy(szCondition, szTemplate, cchTemplate + 1);
-    return szCondition;
+  char* szOut = szCondition;
+  const char* szRest = szTemplate;
+  for (const char* szMarker = strstr(szRest, "%s"); szMarker != nullptr; szMarker = strstr(szRest, "%s")) {
+    size_t cchHead = static_cast<size_t>(szMarker - szRest);
+    memcpy(szOut, szRest, cchHead);
+    memcpy(szOut + cchHead, szFeature, cchFeature);
+    szOut += cchHead + cchFeature;
+    szRest = szMarker + 2;
   }
-  size_t cchHead = static_cast<size_t>(szMarker - szTemplate);
-  memcpy(szCondition, szTemplate, cchHead);
-  memcpy(szCondition + cchHead, szFeature, cchFeature);
-  memcpy(szCondition + cchHead + cchFeature, szMarker + 2, cchTemplate - cchHead - 2 + 1);
+  memcpy(szOut, szRest, strlen(szRest) + 1);
   return szCondition;
 }
 

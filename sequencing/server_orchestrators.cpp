@@ -69,7 +69,10 @@ static const OrchestratorStep kPreInstallFinalize[] = {
      "VrinNTMergePreInstallFinalize : MsiEvaluateCondition(1)",
      1,
      {Call(VrinWriteProductSubType, "VrinNTMergePreInstallFinalize : VrinWriteProductSubType")}},
-    {"Installed AND &%s <> 2 AND PRODUCTS <> 1",
+    // A maintenance run keeps the server registered for the product only
+    // when the product has the server: one that carries the console alone
+    // must not count as a user of the server.
+    {"Installed AND !%s > 2 AND &%s <> 2 AND PRODUCTS <> 1",
      "VrinNTMergePreInstallFinalize : MsiEvaluateCondition(2)",
      1,
      {Call(VrinNTSetProducts, "VrinNTMergePreInstallFinalize : VrinNTSetProducts")}},

@@ -58,6 +58,19 @@ static void WriteMask(MSIHANDLE hInstall, DWORD dwMask, const char* szContext) {
   }
 }
 
+// Whether this generation has stored a mask of its own, 0 included. Once it
+// has, a mask that came down to 0 is its own: taking the previous
+// generation's over again would register products that have left since.
+static bool MaskStored() {
+  HKEY hKey = nullptr;
+  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool bStored = RegQueryValueEx(hKey, kProductsValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  RegCloseKey(hKey);
+  return bStored;
+}
+
 static void SetProductsBody(MSIHANDLE hInstall, ProductsLocals& locals) {
   ReadRequiredProducts(hInstall, locals, "VrinNTSetProducts : InstallGetProperty");
   long long nProduct = ScanProductNumber(locals.szProducts);
@@ -65,7 +78,7 @@ static void SetProductsBody(MSIHANDLE hInstall, ProductsLocals& locals) {
     return;
   }
   DWORD dwMask = InstallGetRegValue(hInstall, kProductKey, kProductsValue, 0);
-  if (dwMask == 0) {
+  if (dwMask == 0 && !MaskStored()) {
     // The first run over the previous generation takes its products over.
     dwMask = InstallGetRegValue(hInstall, kOldKey, kProductsValue, 0);
   }

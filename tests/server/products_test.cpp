@@ -72,12 +72,14 @@ TEST_F(ProductsTest, OldKeyMaskIsTakenOverWhenTheProductKeyHasNone) {
   EXPECT_EQ(lines[7], "OV VRIN : InstallSetRegValue -> " + kProductsTrace + " = 6");
 }
 
-TEST_F(ProductsTest, StoredZeroMaskAlsoTakesTheOldMaskOver) {
+// A stored 0 is this generation's own mask, come down to 0 as its products
+// left: the previous generation's products are not registered again.
+TEST_F(ProductsTest, StoredZeroMaskIsThisGenerationsOwn) {
   MSIHANDLE hInstall = Open("1");
   LocalRegistry().SetDword(kProduct, "Products", 0);
   LocalRegistry().SetDword(kOld, "Products", 0x8);
   EXPECT_EQ(VrinNTSetProducts(hInstall), 0u);
-  ExpectMask(0x9);
+  ExpectMask(0x1);
 }
 
 TEST_F(ProductsTest, ProductThirtyTwoSetsBitThirtyOne) {

@@ -178,7 +178,7 @@ TEST(VrinsimCommand, NewUsersScenarioPlaysAndItsMistakesAreReportedAtOnce) {
                 ":9: \"products = two\": a product number is 1 to 32 (any other text: \"property PRODUCTS = ...\")\n" +
                 file +
                 ":12: \"road = instal\": did you mean install? (a road is install, remove, repair, actions, "
-                "master-setup or restart)\n" +
+                "master-setup, restart or event)\n" +
                 file +
                 ":14: \"service Skelda = progressing 0\": a service that keeps starting must ask for a wait of at "
                 "least 1 ms; with none, the virtual clock never reaches the waiting action's time-out\n" +

@@ -68,7 +68,7 @@ TEST_F(ScenarioTest, EveryMistakeIsReportedWithItsLine) {
        "scenario.txt:2: \"road\" belongs in a step: start one with \"[step Title]\" first"},
       {std::string(kHead) + "[step s]\nroad = instal\n",
        "scenario.txt:3: \"road = instal\": did you mean install? (a road is install, remove, repair, actions, "
-       "master-setup or restart)"},
+       "master-setup, restart or event)"},
       {std::string(kHead) + "package = builtin\n" + restart,
        "scenario.txt:2: \"package = builtin\": did you mean built-in?"},
       {std::string(kHead) + "[stepX]\nroad = restart\n",

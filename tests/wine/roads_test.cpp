@@ -48,6 +48,10 @@
 //   finds no component paths left and deletes the product key; the
 //   simulated road keeps it with product 3's bit. Wine's outcome is
 //   checked as it is, so that a change in Wine shows.
+// - Wine counts a component once more when a maintenance run removes
+//   another feature of the product and keeps the component's own: after
+//   product 2 removes its server and keeps its console, the console's count
+//   is 2 on Wine, 1 on the simulated road (and on Windows Installer).
 // - The service's image is no program on Wine: when a removal leaves the
 //   server to another product and VrinNTUninstallService starts it again,
 //   StartService fails with 193 (bad EXE format). The simulated road is
@@ -494,6 +498,10 @@ TEST_P(WineRoadsTest, InstallRepairAndRemoveFollowTheSimulatedRoads) {
   EXPECT_FALSE(removed.product.has_value()) << "the product key outlived the removal";
   EXPECT_FALSE(vrinroad::KeyExists(kProductKey));
   EXPECT_EQ(WineIrpStackSize(removed.lanman), SimulatedIrpStackSize()) << "the setting undone alike";
+  // The components' folders and the product's folder above them, left
+  // empty by the removal, go on both.
+  const std::string productFolder = "C:\\Program Files\\Lumicor Velmora";
+  EXPECT_EQ(WineNames(Wine(), productFolder), SimulatedNames(productFolder));
 }
 
 TEST_P(WineRoadsTest, UpgradeOverThePreviousGenerationAndItsRemoval) {
@@ -605,6 +613,38 @@ TEST_P(WineRoadsTest, SecondProductInstallsOverTheFirstAndIsRemovedAlone) {
   wine::MsiexecResult removeFirst = Remove(first);
   ExpectSameRoad(removeFirst, Drive(Package(), Silent(vrinroad::RoadOptions::Removal())));
   EXPECT_TRUE(Contains(OnWine(removeFirst), "VrinNTDeleteLeftOvers ->")) << removeFirst.logPath;
+}
+
+// Product 2 removes its server and keeps its console; a later maintenance
+// run of product 2 (a plain /i) must not register it as a server user
+// again: the server feature is installed absent (!Server = 2) with no change
+// requested (&Server = -1) on Wine as on the simulated road.
+TEST_P(WineRoadsTest, ProductKeepingOnlyTheConsoleIsNotRegisteredAgain) {
+  wine::Package second = BuildRoadsPackage(Wine(), ProductTwo(), kProductTwoCode, "roads-product2");
+  ExpectSameRoad(Install(second), Drive(ProductTwo(), Silent(vrinroad::RoadOptions::FirstInstallation(false))));
+
+  vrinroad::RoadOptions serverRemoved = vrinroad::RoadOptions::Removal();
+  serverRemoved.console = vrinroad::FeatureRequest::kLeave;
+  wine::MsiexecResult removeServer = Install(second, {"REMOVE=ServerFeature"});
+  ExpectSameRoad(removeServer, Drive(ProductTwo(), Silent(serverRemoved)));
+  EXPECT_TRUE(Contains(OnWine(removeServer), "VrinNTUnSetProducts ->")) << removeServer.logPath;
+
+  vrinroad::RoadOptions maintenance = vrinroad::RoadOptions::Repair();
+  maintenance.server = vrinroad::FeatureRequest::kAbsent;
+  wine::MsiexecResult repair = Install(second);
+  WineMachine repaired = ReadWineMachine(Wine());
+  ExpectSameRoad(repair, Drive(ProductTwo(), Silent(maintenance)));
+  EXPECT_FALSE(Contains(OnWine(repair), "VrinNTSetProducts ->")) << repair.logPath;
+  EXPECT_EQ(WineDword(repaired.product, "Products"), std::optional<std::uint64_t>(0));
+  EXPECT_EQ(host::LocalRegistry().Dword(kProductKey, "Products"), 0u);
+  EXPECT_EQ(Comparable(WineValues(repaired.product, kProductKey)), SimulatedValues(kProductKey));
+  // Wine counts the console's component once more in the run that removes
+  // the server and keeps the console; the simulated road, as Windows
+  // Installer, leaves it at 1. Wine's outcome is checked as it is.
+  const std::string console = "c:\\program files\\tessaro\\agent\\console\\skdwin.exe=dword:";
+  EXPECT_EQ(Comparable(WineValues(repaired.sharedDlls, kSharedDllsKey)), Lines{console + "2"});
+  EXPECT_EQ(SimulatedValues(vrinroad::kSharedDllsKey), Lines{console + "1"});
+  Remove(second);
 }
 
 TEST_P(WineRoadsTest, PackageWithoutTheConsoleInstallsAndRemovesTheServerAlone) {

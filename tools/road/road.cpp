@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "host/clock.h"
+#include "host/condition.h"
 #include "host/faults.h"
 #include "host/filesystem.h"
 #include "host/message_table.h"
@@ -69,24 +70,50 @@ bool IsActionTrace(const std::string& text) {
   return IsDigits(value);
 }
 
-void RemoveFileAndCount(const std::string& file) {
+// Whether another program holds the file open so that it cannot be written.
+bool InUse(const std::string& file) {
+  uintptr_t handle = 0;
+  bool existed = false;
+  const uint32_t error =
+      host::Files().Open(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         OPEN_EXISTING, 0, &handle, &existed);
+  if (error == ERROR_SUCCESS) host::Files().Close(handle);
+  return error == ERROR_SHARING_VIOLATION;
+}
+
+// The file's count goes down by one; the last client removes the file. True
+// when the file goes only at the next restart.
+bool RemoveFileAndCount(const std::string& file) {
   std::optional<uint32_t> count = SharedCount(file);
   if (count.value_or(0) > 1) {
     SetSharedCount(file, *count - 1);
-    return;
+    return false;
   }
   if (auto key = host::LocalRegistry().Find(kSharedDllsKey)) key->RemoveValue(file);
-  if (host::Files().Exists(file)) host::Files().Unlink(file.c_str());
+  // A file another program holds open goes at the next restart.
+  if (host::Files().Exists(file) && host::Files().Unlink(file.c_str()) != ERROR_SUCCESS) {
+    host::Files().ScheduleAtRestart(file.c_str(), nullptr, false);
+    return true;
+  }
+  return false;
 }
 
-// Windows Installer removes a component's folder that its removal left empty.
-void RemoveFolderIfEmpty(const std::string& folder) {
-  if (host::Files().IsDirectory(folder) && host::Files().List(folder).empty()) {
+// Windows Installer removes a component's folder that its removal left
+// empty (the folder above it stays, as Wine's msiexec leaves it); a folder
+// whose file goes at the next restart (deferred) goes then too.
+void RemoveFolderIfEmpty(const std::string& folder, bool deferred) {
+  if (!host::Files().IsDirectory(folder)) return;
+  if (host::Files().List(folder).empty()) {
     host::Files().RemoveEmptyDirectory(folder.c_str());
+  } else if (deferred) {
+    host::Files().ScheduleAtRestart(folder.c_str(), nullptr, false);
   }
 }
 
-bool KeyFileGone(const std::string& file) { return !SharedCount(file).has_value() && !host::Files().Exists(file); }
+// No client counts the key file any more, and it is gone or goes at the next restart.
+bool KeyFileGone(const std::string& file, bool deferred) {
+  return !SharedCount(file).has_value() && (deferred || !host::Files().Exists(file));
+}
 
 // Where the installer registered a component's key file (or folder) when it
 // installed it: a removal takes the component from there and counts its
@@ -297,7 +324,8 @@ void Road::Start() {
   std::string remove;
   bool removesAll = true;
   auto request = [&](const char* feature, const char* component, FeatureRequest what) {
-    INSTALLSTATE installed = what == FeatureRequest::kInstall ? INSTALLSTATE_ABSENT : INSTALLSTATE_LOCAL;
+    INSTALLSTATE installed =
+        what == FeatureRequest::kInstall || what == FeatureRequest::kAbsent ? INSTALLSTATE_ABSENT : INSTALLSTATE_LOCAL;
     INSTALLSTATE action = what == FeatureRequest::kInstall  ? INSTALLSTATE_LOCAL
                           : what == FeatureRequest::kRemove ? INSTALLSTATE_ABSENT
                                                             : INSTALLSTATE_UNKNOWN;
@@ -305,7 +333,7 @@ void Road::Start() {
     session.SetComponentState(component, installed, action);
     if (what == FeatureRequest::kRemove) {
       remove += (remove.empty() ? "" : ",") + std::string(feature);
-    } else {
+    } else if (what != FeatureRequest::kAbsent) {
       removesAll = false;
     }
   };
@@ -395,7 +423,12 @@ bool Road::RunPoint(Point point) {
     if (!Call(orchestrator.name, orchestrator.action)) return false;
   }
   for (const PackageAction& action : package_.actions) {
-    if (action.point == point && !Call(action.name, action.action)) return false;
+    if (action.point != point) continue;
+    if (!action.condition.empty()) {
+      host::Faults::Pause pause;
+      if (host::EvaluateCondition(action.condition, session_.get()) != MSICONDITION_TRUE) continue;
+    }
+    if (!Call(action.name, action.action)) return false;
   }
   return true;
 }
@@ -471,12 +504,12 @@ void Road::RemoveServer() {
   }
   const std::string image = InstalledAt("ServicePath", TargetPath("NTSERVERFOLDER") + kServerFileName);
   const std::string folder = image.substr(0, image.rfind('\\') + 1);
-  RemoveFileAndCount(image);
+  const bool deferred = RemoveFileAndCount(image);
   RemoveFileAndCount(kDriverFile);
-  if (KeyFileGone(image)) {
+  if (KeyFileGone(image, deferred)) {
     RemoveProductValue("ServicePath");
     RemoveProductValue("ConfigurationPath");
-    RemoveFolderIfEmpty(folder);
+    RemoveFolderIfEmpty(folder, deferred);
   }
 }
 
@@ -488,18 +521,25 @@ void Road::InstallConsole() {
 
 void Road::InstallFileAndCount(const std::string& file, const vrintest::FileVersion& version) {
   SetSharedCount(file, SharedCount(file).value_or(0) + 1);
-  if (InstallsFile(host::Files().FileContent(file), version, session_->GetProperty("REINSTALLMODE"))) {
-    host::Files().AddFile(file, vrintest::VersionedDll(version));
+  const std::optional<std::string> existing = host::Files().FileContent(file);
+  if (!InstallsFile(existing, version, session_->GetProperty("REINSTALLMODE"))) return;
+  // A file another program holds open is replaced at the next restart.
+  if (existing && InUse(file)) {
+    const std::string waiting = file + ".new";
+    host::Files().AddFile(waiting, vrintest::VersionedDll(version));
+    host::Files().ScheduleAtRestart(waiting.c_str(), file.c_str(), true);
+    return;
   }
+  host::Files().AddFile(file, vrintest::VersionedDll(version));
 }
 
 void Road::RemoveConsole() {
   const std::string folder = InstalledAt("GuiPath", TargetPath("GUIFOLDER"));
   const std::string image = folder + kConsoleFileName;
-  RemoveFileAndCount(image);
-  if (KeyFileGone(image)) {
+  const bool deferred = RemoveFileAndCount(image);
+  if (KeyFileGone(image, deferred)) {
     RemoveProductValue("GuiPath");
-    RemoveFolderIfEmpty(folder);
+    RemoveFolderIfEmpty(folder, deferred);
   }
 }
 

@@ -53,6 +53,7 @@ struct PackageAction {
   Point point;
   std::string name;
   UINT(__stdcall* action)(MSIHANDLE);
+  std::string condition = {};  // the sequence's condition; empty: always
 };
 
 // The consuming package.
@@ -83,6 +84,7 @@ enum class FeatureRequest {
   kInstall,  // installed absent, action local
   kRemove,   // installed local, action absent
   kLeave,    // installed local, no change requested (-1)
+  kAbsent,   // not installed, no change requested (-1): a maintenance run of a product without it
 };
 
 struct RoadOptions {

@@ -334,10 +334,7 @@ MachineState CaptureMachine() {
   return state;
 }
 
-namespace {
-
-// The scenario.txt line that puts the file back, or a note where none can.
-std::string FileLine(const std::string& path, const std::string& content) {
+std::optional<std::string> ScenarioFileLine(const std::string& path, const std::string& content) {
   if (std::optional<vrintest::FileVersion> version = vrinroad::FileVersionOf(content)) {
     return "file " + path + " = version " + vrinroad::VersionText(*version);
   }
@@ -345,10 +342,8 @@ std::string FileLine(const std::string& path, const std::string& content) {
   bool oneLine = !content.empty() && content.front() != ' ' && content.back() != ' ' &&
                  std::all_of(content.begin(), content.end(), [](char c) { return c >= ' ' && c != 0x7F; });
   if (oneLine) return "file " + path + " = text " + content;
-  return "(" + path + ": " + std::to_string(content.size()) + " bytes that --drives writes out)";
+  return std::nullopt;
 }
-
-}  // namespace
 
 std::string MachineText(const std::string& description) {
   std::string text;
@@ -361,7 +356,11 @@ std::string MachineText(const std::string& description) {
   text += "; " + description + "\n";
   text += "; For scenario.txt, with this file as \"machine = FILE.reg\":\n";
   for (const auto& [path, content] : state.files) {
-    if (path.back() != '\\') text += ";   " + FileLine(path, content) + "\n";
+    if (path.back() == '\\') continue;
+    text += ";   " +
+            ScenarioFileLine(path, content)
+                .value_or("(" + path + ": " + std::to_string(content.size()) + " bytes that --drives writes out)") +
+            "\n";
   }
   for (const auto& [name, service] : state.services) {
     if (service.state == "running") text += ";   running-service = " + name + "\n";

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,11 @@ MachineState CaptureMachine();
 // .reg files may carry) describing it and giving the scenario.txt lines for
 // its files, running services and shares. Lines end in "\n".
 std::string MachineText(const std::string& description);
+
+// The scenario.txt line ("file PATH = version ...", "= unversioned", "= text
+// ...") that puts a file with this content on a machine; nothing for content
+// that only a copied file can give.
+std::optional<std::string> ScenarioFileLine(const std::string& path, const std::string& content);
 
 // The changes from before to after, as report lines (empty: none). Each
 // section starts with its heading: "Registry:", "Services:", "Files:",

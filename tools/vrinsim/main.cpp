@@ -11,11 +11,13 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "host/filesystem.h"
 #include "tools/vrinsim/action_table.h"
+#include "tools/vrinsim/explore.h"
 #include "tools/vrinsim/machine_state.h"
 #include "tools/vrinsim/player.h"
 #include "tools/vrinsim/report.h"
@@ -30,6 +32,7 @@ const char kVersion[] = "vrinsim 1.1";
 const char kUsage[] = R"(usage: vrinsim run SCENARIO [--log FILE] [--changes-only] [--color=auto|always|never]
                     [--no-wall-time] [--scenarios DIR]
        vrinsim machine SCENARIO [--step N] [--drives DIR] [--scenarios DIR]
+       vrinsim explore [--walks N] [--steps N] [--seed N] [--findings DIR]
        vrinsim list [--scenarios DIR]
        vrinsim actions
        vrinsim --help | --version
@@ -49,6 +52,20 @@ machine  prints the machine before step N (default: after the last step) as
          services and shares as comments: a new scenario can start from it.
          --drives writes the machine's drives to DIR (a new or empty folder),
          one folder per drive letter, for "drives = DIR".
+explore  plays random walks through a machine's life: --walks walks (default
+         200) of up to --steps steps (default 8) from --seed (printed; default:
+         a new one), each from a start machine (clean, the previous generation,
+         product 3's 9.x server, product 1's 8.1 server) with installations of
+         products 1 to 4 (server and console, server only, console only; with
+         or without user interface; startup mode Manual or not), repairs,
+         removals, restarts, the server stopped by hand and the driver file
+         held open. Every step is a step of a scenario played as run plays it,
+         and the invariants below are checked after it. A walk that breaks one
+         is shrunk to the shortest walk that still does and written as a
+         scenario folder under --findings (default ./explore-findings) that
+         run replays. Exits 0 when every invariant held, 1 when one broke, 2 on
+         a bad command line or a walk the simulated installer refused. A
+         progress line goes to standard error on a terminal.
 list     lists the bundled scenarios.
 actions  lists the action names that "road = actions" and "package-action" take.
 )";
@@ -154,6 +171,9 @@ struct Options {
   vrinsim::ReportOptions report;
   std::optional<size_t> step;
   std::optional<std::string> drives;
+  std::optional<size_t> walks, steps;
+  std::optional<uint64_t> seed;
+  std::optional<std::string> findings;
   std::vector<std::string> words;
 };
 
@@ -239,6 +259,42 @@ int Machine(const Options& options, const std::string& which) {
   return 0;
 }
 
+int Explore(const Options& options) {
+  vrinsim::ExploreOptions explore;
+  explore.seed = options.seed ? *options.seed : std::random_device()();
+  explore.walks = options.walks.value_or(explore.walks);
+  explore.steps = options.steps.value_or(explore.steps);
+  explore.findingsFolder = options.findings.value_or("explore-findings");
+  std::cout << "vrinsim explore --seed " << explore.seed << " --walks " << explore.walks << " --steps " << explore.steps
+            << std::endl;
+  const bool terminal = isatty(STDERR_FILENO);
+  if (terminal) {
+    explore.progress = [&](size_t done) {
+      if (done % 10 == 0 || done == explore.walks)
+        std::cerr << "\rwalk " << done << " of " << explore.walks << std::flush;
+    };
+  }
+  vrinsim::ExploreReport report;
+  try {
+    report = vrinsim::Explore(explore);
+  } catch (const std::exception& error) {
+    if (terminal) std::cerr << "\n";
+    std::cerr << "vrinsim: a walk could not be played: " << error.what() << "\n";
+    return 2;
+  }
+  if (terminal) std::cerr << "\r\033[K" << std::flush;
+  std::cout << vrinsim::ExploreText(report) << std::flush;
+  return report.findings.empty() ? 0 : 1;
+}
+
+// A whole number of at most digits digits and at least 1, or nothing.
+std::optional<uint64_t> WholeNumber(const std::string& text, size_t digits) {
+  if (text.empty() || text.size() > digits || text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::stoull(text);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -252,7 +308,7 @@ int main(int argc, char** argv) {
       return std::nullopt;
     };
     if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage << kMoreHelp << "\n" << vrinsim::ScenarioFormatHelp();
+      std::cout << kUsage << kMoreHelp << "\n" << vrinsim::ExploreHelp() << "\n" << vrinsim::ScenarioFormatHelp();
       return 0;
     }
     if (arg == "--version") {
@@ -260,7 +316,23 @@ int main(int argc, char** argv) {
                 << vrinsim::ActionNames().size() << " actions)\n";
       return 0;
     }
-    if (arg == "--log" || arg == "--scenarios" || arg == "--drives" || arg == "--step") {
+    if (arg == "--walks" || arg == "--steps" || arg == "--seed") {
+      std::optional<std::string> given = value("a number");
+      if (!given) return 2;
+      std::optional<uint64_t> number = WholeNumber(*given, arg == "--seed" ? 19 : 7);
+      if (!number || (arg != "--seed" && *number == 0)) {
+        return Usage(arg + " " + *given + ": " +
+                     (arg == "--seed" ? std::string("the seed is a whole number")
+                                      : "the number of " + arg.substr(2) + " is a whole number from 1"));
+      }
+      if (arg == "--walks") options.walks = *number;
+      if (arg == "--steps") options.steps = *number;
+      if (arg == "--seed") options.seed = *number;
+    } else if (arg == "--findings") {
+      std::optional<std::string> given = value("a folder");
+      if (!given) return 2;
+      options.findings = *given;
+    } else if (arg == "--log" || arg == "--scenarios" || arg == "--drives" || arg == "--step") {
       std::optional<std::string> given = value(arg == "--step"        ? "a step number"
                                                : arg == "--scenarios" ? "a folder"
                                                : arg == "--drives"    ? "a folder"
@@ -294,7 +366,8 @@ int main(int argc, char** argv) {
   const std::string command = words.empty() ? "" : words[0];
   const bool forRun = options.logFile || !options.report.wallTime || options.report.changesOnly;
   const bool forMachine = options.step || options.drives;
-  if ((forRun && command != "run") || (forMachine && command != "machine")) {
+  const bool forExplore = options.walks || options.steps || options.seed || options.findings;
+  if ((forRun && command != "run") || (forMachine && command != "machine") || (forExplore && command != "explore")) {
     return Usage("an option given to a command that does not take it");
   }
   if (words.size() == 1 && command == "list") return List(options.scenarios);
@@ -302,6 +375,7 @@ int main(int argc, char** argv) {
     for (const std::string& name : vrinsim::ActionNames()) std::cout << name << "\n";
     return 0;
   }
+  if (words.size() == 1 && command == "explore") return Explore(options);
   if (words.size() == 2 && command == "run") return Run(options, words[1]);
   if (words.size() == 2 && command == "machine") return Machine(options, words[1]);
   if (command == "run" || command == "machine") return Usage(command + " takes one SCENARIO");

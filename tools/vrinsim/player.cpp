@@ -121,7 +121,10 @@ std::string ShellQuoted(const std::string& text) {
 // with wixl, or .idt tables.
 vrinroad::PackageOptions PreparePackage(const Scenario& scenario, const BuildFolder& build) {
   vrinroad::PackageOptions package = scenario.package;
-  for (const auto& [point, name] : scenario.packageActions) package.actions.push_back({point, name, FindAction(name)});
+  for (vrinroad::PackageAction action : scenario.packageActions) {
+    action.action = FindAction(action.name);
+    package.actions.push_back(action);
+  }
   const std::string& file = scenario.packageFile;
   if (file.empty()) return package;
   if (fs::is_directory(file)) {
@@ -284,6 +287,21 @@ void ScriptStep(const Step& step) {
   // A script holds for the service's starts on this road, also when the
   // road's InstallServices creates the service.
   for (const ServiceScript& service : step.services) host::Services().SetStartScript(service.service, service.script);
+}
+
+void ApplyEvents(const Step& step) {
+  for (const MachineEvent& event : step.events) {
+    if (event.kind == MachineEvent::Kind::kStopService) {
+      if (!host::Services().Exists(event.target))
+        throw std::runtime_error("the machine has no service " + event.target);
+      host::Services().Stop(event.target);
+    } else {
+      if (!host::Files().Exists(event.target) || host::Files().IsDirectory(event.target)) {
+        throw std::runtime_error("the machine has no file " + event.target);
+      }
+      host::Files().HoldOpen(event.target, GENERIC_READ, FILE_SHARE_READ);
+    }
+  }
 }
 
 vrinroad::PackageOptions RoadPackage(const Scenario& scenario) {
@@ -486,6 +504,9 @@ StepResult PlayStep(const Step& step, const vrinroad::PackageOptions& package, C
     case StepKind::kRestart:
       host::RestartMachine();
       break;
+    case StepKind::kEvent:
+      ApplyEvents(step);
+      break;
   }
   out.wallMilliseconds = MillisecondsSince(start);
   out.changes = DescribeChanges(before, CaptureMachine());
@@ -518,7 +539,7 @@ void AddStepWarnings(const Scenario& scenario, const Step& step, const std::map<
 
 }  // namespace
 
-PlayResult Play(const Scenario& scenario, size_t steps) {
+PlayResult Play(const Scenario& scenario, size_t steps, const StepObserver& observer) {
   PlayResult result;
   BuildFolder build;
   const Clock::time_point start = Clock::now();
@@ -538,6 +559,7 @@ PlayResult Play(const Scenario& scenario, size_t steps) {
     problems.push_back(Problem{scenario.file, 0, std::string("the machine: ") + error.what(), false});
   }
   ThrowErrors(problems);
+  if (observer && !observer(0, nullptr)) steps = 0;
   for (size_t i = 0; i < scenario.steps.size() && i < steps; ++i) {
     const Step& step = scenario.steps[i];
     std::map<std::string, int> startsBefore;
@@ -552,11 +574,13 @@ PlayResult Play(const Scenario& scenario, size_t steps) {
       // The simulated installer refused the package or the step's setup.
       throw StepError(scenario.file, step.line, "step \"" + step.title + "\": " + error.what());
     }
+    const bool goOn = !observer || observer(i + 1, &result.steps.back());
     if (result.steps.back().failed) {
       result.failed = true;
       break;
     }
     AddStepWarnings(scenario, step, startsBefore, result.warnings);
+    if (!goOn) break;
   }
   result.wallMilliseconds = MillisecondsSince(start);
   return result;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <utility>
@@ -45,6 +46,11 @@ struct PlayResult {
 
 inline constexpr size_t kAllSteps = std::numeric_limits<size_t>::max();
 
+// Looks at the machine during a play: called once before the first step
+// (played 0, last null) and after each step that went through or failed;
+// false ends the play there.
+using StepObserver = std::function<bool(size_t played, const StepResult* last)>;
+
 // Resets the simulated machine, puts the scenario's machine on it and plays
 // the scenario's first `steps` steps there; a step that fails ends the play.
 // The machine stays as the play leaves it.
@@ -55,7 +61,7 @@ inline constexpr size_t kAllSteps = std::numeric_limits<size_t>::max();
 // them all, before anything is played; so is a package that does not build.
 // What the simulated installer refuses during a step is a StepError naming
 // the step. The library's standard output is discarded while it runs.
-PlayResult Play(const Scenario& scenario, size_t steps = kAllSteps);
+PlayResult Play(const Scenario& scenario, size_t steps = kAllSteps, const StepObserver& observer = {});
 
 // What the scenario puts on a machine that has the standard machine (or
 // not, as it says) already: registry, remote machines, files, services,
@@ -65,6 +71,10 @@ void SeedMachine(const Scenario& scenario);
 // The step's message-box answers and service start scripts, for the calls
 // that follow; the previous step's that were not used are dropped.
 void ScriptStep(const Step& step);
+
+// What an event step does to the machine, in order. A service or file the
+// machine does not have is a std::runtime_error.
+void ApplyEvents(const Step& step);
 
 // The package of the scenario's roads, for a package built in, given as .idt
 // tables or as an .msi (a .wxs is built only by Play).

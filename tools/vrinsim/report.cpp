@@ -125,6 +125,7 @@ std::string Verdict(const StepResult& step) {
            (step.failure.find('\n') == std::string::npos ? "" : step.failure.substr(step.failure.find('\n')));
   }
   if (step.kind == StepKind::kRestart) return "done: the machine restarted";
+  if (step.kind == StepKind::kEvent) return "done: it happened to the machine";
   if (step.kind == StepKind::kMasterSetup) return "succeeded";
   if (step.failureReports == 0 && step.warnings == 0) return "succeeded, with no failure reports or warnings";
   return "succeeded, with " + Count(step.failureReports, "failure report") + " and " + Count(step.warnings, "warning") +

@@ -45,7 +45,8 @@ const RoadWord kRoadWords[] = {{"install", StepKind::kInstall},
                                {"repair", StepKind::kRepair},
                                {"actions", StepKind::kActions},
                                {"master-setup", StepKind::kMasterSetup},
-                               {"restart", StepKind::kRestart}};
+                               {"restart", StepKind::kRestart},
+                               {"event", StepKind::kEvent}};
 
 // The roads a step key is for, one bit per StepKind.
 constexpr unsigned Bit(StepKind kind) { return 1u << static_cast<unsigned>(kind); }
@@ -315,6 +316,10 @@ class Parser {
     if (step.kind == StepKind::kActions && step.actions.empty()) {
       Error(road->line, "road = actions needs \"actions = A, B, ...\": the actions it calls in one session");
     }
+    if (step.kind == StepKind::kEvent && step.events.empty()) {
+      Error(road->line,
+            "road = event needs \"stop-service = NAME\" or \"hold-file = PATH\": what happens to the machine");
+    }
     if (step.kind == StepKind::kMasterSetup && !step.machine.empty() && !scenario_.remoteMachines.count(step.machine)) {
       std::vector<std::string> names;
       for (const auto& entry : scenario_.remoteMachines) names.push_back(entry.first);
@@ -470,7 +475,11 @@ class Parser {
     std::vector<std::string> names;
     for (const auto& [name, point] : kPoints) {
       if (argument_ == name) {
-        scenario_.packageActions.emplace_back(point, Action(value_));
+        // "ACTION if CONDITION": the sequence calls it only when the condition holds.
+        const size_t when = value_.find(" if ");
+        const std::string condition = when == std::string::npos ? "" : Trim(value_.substr(when + 4));
+        if (when != std::string::npos && condition.empty()) Fail("\"" + Quoted() + "\": a condition follows \"if\"");
+        scenario_.packageActions.push_back({point, Action(Trim(value_.substr(0, when))), nullptr, condition});
         return;
       }
       names.push_back(name);
@@ -516,7 +525,8 @@ class Parser {
     if (value_ == "install") return vrinroad::FeatureRequest::kInstall;
     if (value_ == "remove") return vrinroad::FeatureRequest::kRemove;
     if (value_ == "leave") return vrinroad::FeatureRequest::kLeave;
-    BadChoice({"install", "remove", "leave"}, key_);
+    if (value_ == "absent") return vrinroad::FeatureRequest::kAbsent;
+    BadChoice({"install", "remove", "leave", "absent"}, key_);
   }
   void Server(Step& step) {
     NoArgument();
@@ -580,6 +590,19 @@ class Parser {
   void FullCheck(Step& step) {
     NoArgument();
     step.fullCheck = YesNo();
+  }
+  void StopService(Step& step) {
+    NoArgument();
+    NeedValue();
+    step.events.push_back(MachineEvent{MachineEvent::Kind::kStopService, value_, line_});
+  }
+  void HoldFile(Step& step) {
+    NoArgument();
+    NeedValue();
+    if (value_.size() < 3 || value_[1] != ':' || value_[2] != '\\') {
+      Fail("\"" + Quoted() + "\": the file is a full Windows path, C:\\...");
+    }
+    step.events.push_back(MachineEvent{MachineEvent::Kind::kHoldFile, value_, line_});
   }
 
   // Every script ends: the waiting action moves the virtual clock on by the
@@ -677,6 +700,8 @@ const std::vector<Parser::StepKey>& Parser::StepKeys() {
       {"machine", Bit(StepKind::kMasterSetup), &Parser::SetupMachine},
       {"profile", Bit(StepKind::kMasterSetup), &Parser::Profile},
       {"full-check", Bit(StepKind::kMasterSetup), &Parser::FullCheck},
+      {"stop-service", Bit(StepKind::kEvent), &Parser::StopService},
+      {"hold-file", Bit(StepKind::kEvent), &Parser::HoldFile},
   };
   return keys;
 }
@@ -773,10 +798,12 @@ Before the first step: the machine and the package
                                  the versions of its Skdnt.exe and Skdwin.exe
   install-dir, subtype, release-flags = TEXT
                                  its INSTALLDIR, PRODUCTSUBTYPE and ISReleaseFlags
-  package-action POINT = ACTION  a package's own action after the modules' at POINT:
+  package-action POINT = ACTION [if CONDITION]
+                                 a package's own action after the modules' at POINT:
                                  after-launch-conditions, after-install-initialize,
                                  before-install-execute, before-install-finalize,
-                                 after-install-finalize
+                                 after-install-finalize; with a condition (Windows
+                                 Installer's syntax, REMOVE = "ALL" say) only when it holds
 
 In a step: one road on the same machine ("road =" is required, once)
   road = install|remove|repair   the merge modules' orchestrators at their five points,
@@ -791,6 +818,11 @@ In a step: one road on the same machine ("road =" is required, once)
                                  (vrinsim actions lists the names)
   road = master-setup            CheckInstallInfo, CreateConfigProfile, GetPostConfigInfo
   road = restart                 the machine restarts (deletions at restart happen)
+  road = event                   what happens to the machine between roads, in order:
+      stop-service = NAME        someone stops the service by hand (a stopped one stays so)
+      hold-file = PATH           another program opens the file and keeps it open, sharing
+                                 reading only, until the next restart: it cannot be
+                                 deleted or replaced meanwhile
 For install, remove, repair and actions:
   products = N                   PRODUCTS for this step, 1 to 32 (any other text:
                                  "property PRODUCTS = ...")
@@ -822,7 +854,10 @@ For install, remove, repair and actions:
                                  between queries, on the virtual clock, and give up
                                  after 15000 ms; the summary shows the time they took
 For install, remove and repair:
-  server, console = install|remove|leave   what the road asks of each module's feature
+  server, console = install|remove|leave|absent
+                                 what the road asks of each module's feature: leave is
+                                 installed and left alone, absent not installed and not
+                                 asked for (a product that does not carry it)
 For actions:
   feature NAME = INSTALLED REQUESTED       absent, local, source or unknown each
 For master-setup:

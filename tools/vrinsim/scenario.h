@@ -66,6 +66,7 @@ enum class StepKind {
   kActions,      // named actions called in order in one session
   kMasterSetup,  // the master setup's three calls
   kRestart,      // the machine restarts
+  kEvent,        // what happens to the machine between roads: a service stopped by hand, a file in use
 };
 
 // "install", "remove", ...: the word of "road = ..." for each kind.
@@ -74,6 +75,16 @@ const char* RoadName(StepKind kind);
 struct ServiceScript {
   std::string service;
   host::StartScript script;
+  int line = 0;
+};
+
+// Something that happens to the machine outside any installation.
+struct MachineEvent {
+  enum class Kind {
+    kStopService,  // someone stops a service by hand
+    kHoldFile,     // another program opens a file and keeps it open until the next restart
+  } kind = Kind::kStopService;
+  std::string target;  // the service's name or the file's Windows path
   int line = 0;
 };
 
@@ -96,6 +107,7 @@ struct Step {
   std::string machine;
   std::string profile;
   bool fullCheck = true;
+  std::vector<MachineEvent> events;  // kEvent, in order
 };
 
 struct Scenario {
@@ -113,9 +125,9 @@ struct Scenario {
   std::vector<std::pair<std::string, std::string>> installedProducts;  // product code, package code
   bool standardMachine = true;  // the C runtime, drivers and program folders every road needs
   // The package: built in from its options, or a .wxs, .msi or folder of .idt tables.
-  std::string packageFile;           // host path; empty: built in
-  vrinroad::PackageOptions package;  // its actions are resolved by the player
-  std::vector<std::pair<vrinroad::Point, std::string>> packageActions;
+  std::string packageFile;  // host path; empty: built in
+  vrinroad::PackageOptions package;
+  std::vector<vrinroad::PackageAction> packageActions;  // resolved by the player
   std::vector<Step> steps;
   // The mistakes reading found; the player adds what only the machine shows
   // and plays nothing while any is an error.

@@ -24,6 +24,10 @@ std::optional<vrinroad::SweepScenario> SweepScenarioOf(const Scenario& scenario)
         host::RestartMachine();
         continue;
       }
+      if (step.kind == StepKind::kEvent) {
+        ApplyEvents(step);
+        continue;
+      }
       ScriptStep(step);
       const auto [stepPackage, options] = RoadOf(step, package);
       // A failed road ends the installation, as it ends the play.
