@@ -470,9 +470,8 @@ struct Breach {
 std::string Fold(const std::string& text) { return host::FoldCase(text); }
 
 bool PendingDeletion(const std::string& path) {
-  for (const auto& [source, target] : host::Files().PendingOperations()) {
-    std::string from = source.rfind("\\??\\", 0) == 0 ? source.substr(4) : source;
-    if (target.empty() && Fold(from) == Fold(path)) return true;
+  for (const std::string& pending : PendingDeletions()) {
+    if (Fold(pending) == Fold(path)) return true;
   }
   return false;
 }
@@ -683,11 +682,8 @@ class Checker {
         removed.push_back("the file " + path + " changed");
       }
     }
-    for (const std::string& path : after.pendingDeletions) {
-      if (std::find(before.pendingDeletions.begin(), before.pendingDeletions.end(), path) ==
-          before.pendingDeletions.end()) {
-        removed.push_back(path + " is due for deletion at the next restart");
-      }
+    for (const std::string& path : NewPendingDeletions(before, after)) {
+      removed.push_back(path + " is due for deletion at the next restart");
     }
     for (const auto& [name, share] : before.shares) {
       auto now = after.shares.find(name);

@@ -291,11 +291,8 @@ std::vector<std::string> FileChanges(const MachineState& before, const MachineSt
   for (const auto& [path, content] : before.files) {
     if (!after.files.count(path)) lines.push_back("- " + path + VersionSuffix(content));
   }
-  for (const std::string& path : after.pendingDeletions) {
-    if (std::find(before.pendingDeletions.begin(), before.pendingDeletions.end(), path) ==
-        before.pendingDeletions.end()) {
-      lines.push_back("! " + path + " deleted at the next restart");
-    }
+  for (const std::string& path : NewPendingDeletions(before, after)) {
+    lines.push_back("! " + path + " deleted at the next restart");
   }
   return lines;
 }
@@ -322,14 +319,31 @@ std::vector<std::string> ShareChanges(const MachineState& before, const MachineS
 
 }  // namespace
 
+std::vector<std::string> PendingDeletions() {
+  std::vector<std::string> paths;
+  for (const auto& [source, target] : host::Files().PendingOperations()) {
+    if (target.empty()) paths.push_back(source.rfind("\\??\\", 0) == 0 ? source.substr(4) : source);
+  }
+  return paths;
+}
+
+std::vector<std::string> NewPendingDeletions(const MachineState& before, const MachineState& after) {
+  std::vector<std::string> paths;
+  for (const std::string& path : after.pendingDeletions) {
+    if (std::find(before.pendingDeletions.begin(), before.pendingDeletions.end(), path) ==
+        before.pendingDeletions.end()) {
+      paths.push_back(path);
+    }
+  }
+  return paths;
+}
+
 MachineState CaptureMachine() {
   MachineState state;
   state.registry = RegistryValues();
   state.services = Services();
   state.files = Files();
-  for (const auto& [source, target] : host::Files().PendingOperations()) {
-    if (target.empty()) state.pendingDeletions.push_back(source.rfind("\\??\\", 0) == 0 ? source.substr(4) : source);
-  }
+  state.pendingDeletions = PendingDeletions();
   state.shares = Shares();
   return state;
 }

@@ -34,6 +34,12 @@ struct MachineState {
 // The simulated machine as it is now.
 MachineState CaptureMachine();
 
+// The files and folders the machine deletes at the next restart.
+std::vector<std::string> PendingDeletions();
+
+// The deletions at the next restart that after has and before had not.
+std::vector<std::string> NewPendingDeletions(const MachineState& before, const MachineState& after);
+
 // The simulated machine as a new scenario can start from it: its registry
 // as a .reg file (service entries included), then comment lines (";", which
 // .reg files may carry) describing it and giving the scenario.txt lines for
