@@ -614,22 +614,27 @@ RunResult Prefix::RunBatch(const std::vector<std::string>& lines) const {
   return run;
 }
 
+Package Prefix::NewPackage(const std::string& workName) const {
+  if (!fs::exists(Dll())) {
+    throw std::runtime_error(std::string(ArchName(arch_)) + " DLL missing: " + Dll().string() + " (make dist)");
+  }
+  if (workName.empty() || workName.find('/') != std::string::npos) {
+    throw std::runtime_error("bad package work folder name: '" + workName + "'");
+  }
+  Package package;
+  package.arch = arch_;
+  package.workDir = Dir() / "work" / workName;
+  fs::remove_all(package.workDir);
+  fs::create_directories(package.workDir);
+  return package;
+}
+
 Package Prefix::BuildPackage(const PackageOptions& options) const {
   fs::path templatePath = PackageTemplateDir() / options.templateName;
   if (!fs::exists(templatePath)) {
     throw std::runtime_error("package template missing: " + templatePath.string());
   }
-  if (!fs::exists(Dll())) {
-    throw std::runtime_error(std::string(ArchName(arch_)) + " DLL missing: " + Dll().string() + " (make dist)");
-  }
-  if (options.workName.empty() || options.workName.find('/') != std::string::npos) {
-    throw std::runtime_error("bad package work folder name: '" + options.workName + "'");
-  }
-  Package package;
-  package.arch = arch_;
-  package.workDir = Dir() / "work" / options.workName;
-  fs::remove_all(package.workDir);
-  fs::create_directories(package.workDir);
+  Package package = NewPackage(options.workName);
 
   std::string source = ReadBytes(templatePath);
   for (const auto& [name, text] : options.placeholders) {
@@ -699,14 +704,7 @@ void Prefix::Flatten(const Package& package, const std::vector<fs::path>& tables
 }
 
 Package Prefix::BuildExample(const std::string& example, const std::string& workName) const {
-  if (!fs::exists(Dll())) {
-    throw std::runtime_error(std::string(ArchName(arch_)) + " DLL missing: " + Dll().string() + " (make dist)");
-  }
-  Package package;
-  package.arch = arch_;
-  package.workDir = Dir() / "work" / workName;
-  fs::remove_all(package.workDir);
-  fs::create_directories(package.workDir);
+  Package package = NewPackage(workName);
   ProcessResult build =
       Capture({(KitDir() / "build-examples.sh").string(), ArchName(arch_), Dll().string(), package.workDir.string()},
               package.workDir);

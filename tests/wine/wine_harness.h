@@ -215,6 +215,9 @@ class Prefix {
   std::map<std::string, std::string> Environment() const;
   // The architecture's loader followed by args.
   std::vector<std::string> Command(const std::vector<std::string>& args) const;
+  // A package of this architecture with a fresh, empty work folder workName;
+  // throws when the DLL it would carry is missing.
+  Package NewPackage(const std::string& workName) const;
   MsiexecResult RunMsiexec(const Package& package, const std::string& option, const std::string& logStem,
                            const std::vector<std::string>& properties, Ui ui) const;
 
