@@ -509,7 +509,8 @@ StepResult PlayStep(const Step& step, const vrinroad::PackageOptions& package, C
       break;
   }
   out.wallMilliseconds = MillisecondsSince(start);
-  out.changes = DescribeChanges(before, CaptureMachine());
+  out.machineChanges = ChangesBetween(before, CaptureMachine());
+  out.changes = DescribeChanges(out.machineChanges);
   out.errorTableQueries = host::ErrorTableQueries() - queriesBefore;
   out.failureReports = host::ErrorRowQueries(1) - reportsBefore;
   out.warnings = host::ErrorRowQueries(2) - warningsBefore;
