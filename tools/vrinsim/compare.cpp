@@ -260,9 +260,9 @@ std::string DifferenceText(const Difference& difference, const std::string& wine
   return what + "simulated " + Quoted(difference.simulated) + ", " + wineName + " " + Quoted(difference.wine);
 }
 
-std::string PlaySummary(const std::string& name, const PlayResult& play, bool wallTime) {
+std::string PlaySummary(const PlayResult& play, bool wallTime) {
   std::string text =
-      name + ": " + (play.failed ? "FAILED" : "completed") + " after " + Count(play.steps.size(), "step");
+      play.engine + ": " + (play.failed ? "FAILED" : "completed") + " after " + Count(play.steps.size(), "step");
   if (wallTime) text += ", " + MillisecondsText(play.wallMilliseconds) + " wall time";
   return text;
 }
@@ -299,10 +299,11 @@ Comparison Compare(const PlayResult& simulated, const PlayResult& wine) {
 }
 
 std::string ComparisonText(const Scenario& scenario, const Comparison& comparison, const PlayResult& simulated,
-                           const PlayResult& wine, const std::string& wineName, bool wallTime) {
+                           const PlayResult& wine, bool wallTime) {
+  const std::string& wineName = wine.engine;
   std::string text = "=== compare " + scenario.name + ": " + scenario.title + " ===\n";
-  text += PlaySummary("simulated", simulated, wallTime) + "\n";
-  text += PlaySummary(wineName, wine, wallTime) + "\n";
+  text += PlaySummary(simulated, wallTime) + "\n";
+  text += PlaySummary(wine, wallTime) + "\n";
   std::map<std::string, size_t> knownMet;
   for (size_t step = 1; step <= comparison.steps; ++step) {
     const std::vector<StepResult>& steps = step <= simulated.steps.size() ? simulated.steps : wine.steps;

@@ -27,6 +27,6 @@ Comparison Compare(const PlayResult& simulated, const PlayResult& wine);
 // none), unexplained ones first; then the known differences met, each with
 // its explanation, and a closing line with the counts. Lines end in "\n".
 std::string ComparisonText(const Scenario& scenario, const Comparison& comparison, const PlayResult& simulated,
-                           const PlayResult& wine, const std::string& wineName, bool wallTime = true);
+                           const PlayResult& wine, bool wallTime = true);
 
 }  // namespace vrinsim

@@ -1,6 +1,7 @@
 #include "tools/vrinsim/report_json.h"
 
 #include <map>
+#include <optional>
 
 #include "tools/vrinsim/json.h"
 #include "tools/vrinsim/report.h"
@@ -55,6 +56,17 @@ void Change(JsonWriter& json, const MachineChange& change) {
   json.EndObject();
 }
 
+// A figure only some engines measure: null where this one does not.
+template <typename Number>
+void Measured(JsonWriter& json, const std::string& name, const std::optional<Number>& figure) {
+  json.Key(name);
+  if (figure) {
+    json.Unsigned(static_cast<uint64_t>(*figure));
+  } else {
+    json.Null();
+  }
+}
+
 void Step(JsonWriter& json, size_t number, const StepResult& step) {
   json.BeginObject();
   json.Field("number", number);
@@ -84,21 +96,22 @@ void Step(JsonWriter& json, size_t number, const StepResult& step) {
   for (const auto& [name, value] : step.propertiesLeftSet) json.Field(name, value);
   json.EndObject();
   json.Strings("featureRequests", step.featureRequests);
+  json.Strings("engineNotes", step.engineNotes);
   json.Key("figures");
   json.BeginObject();
   json.Field("traceLines", step.traceLines);
   json.Field("failureReports", step.failureReports);
   json.Field("warnings", step.warnings);
-  json.Field("errorTableQueries", step.errorTableQueries);
-  json.Field("blockedMilliseconds", step.blockedMilliseconds);
+  Measured(json, "errorTableQueries", step.errorTableQueries);
+  Measured(json, "blockedMilliseconds", step.blockedMilliseconds);
   json.Field("wallMilliseconds", step.wallMilliseconds);
   json.EndObject();
   json.EndObject();
 }
 
-void Play(JsonWriter& json, const PlayResult& result, const std::string& engine) {
+void Play(JsonWriter& json, const PlayResult& result) {
   json.BeginObject();
-  json.Field("engine", engine);
+  json.Field("engine", result.engine);
   json.Key("steps");
   json.BeginArray();
   size_t number = 0;
@@ -108,13 +121,13 @@ void Play(JsonWriter& json, const PlayResult& result, const std::string& engine)
   for (const Problem& warning : result.warnings) warnings.push_back(warning.Text());
   json.Strings("warnings", warnings);
   size_t actions = 0;
-  int64_t traceLines = 0, queries = 0;
-  uint64_t blocked = 0;
+  int64_t traceLines = 0;
+  std::optional<uint64_t> queries, blocked;
   for (const StepResult& step : result.steps) {
     actions += step.calls.size();
     traceLines += step.traceLines;
-    queries += step.errorTableQueries;
-    blocked += step.blockedMilliseconds;
+    if (step.errorTableQueries) queries = queries.value_or(0) + static_cast<uint64_t>(*step.errorTableQueries);
+    if (step.blockedMilliseconds) blocked = blocked.value_or(0) + *step.blockedMilliseconds;
   }
   json.Key("summary");
   json.BeginObject();
@@ -122,8 +135,8 @@ void Play(JsonWriter& json, const PlayResult& result, const std::string& engine)
   json.Field("stepsPlayed", result.steps.size());
   json.Field("actions", actions);
   json.Field("traceLines", traceLines);
-  json.Field("errorTableQueries", queries);
-  json.Field("blockedMilliseconds", blocked);
+  Measured(json, "errorTableQueries", queries);
+  Measured(json, "blockedMilliseconds", blocked);
   json.Field("wallMilliseconds", result.wallMilliseconds);
   json.EndObject();
   json.EndObject();
@@ -131,25 +144,25 @@ void Play(JsonWriter& json, const PlayResult& result, const std::string& engine)
 
 }  // namespace
 
-std::string PlayJson(const Scenario& scenario, const PlayResult& result, const std::string& engine) {
+std::string PlayJson(const Scenario& scenario, const PlayResult& result) {
   JsonWriter json;
   Start(json, "run");
   ScenarioOf(json, scenario);
   json.Key("play");
-  Play(json, result, engine);
+  Play(json, result);
   json.EndObject();
   return json.Text();
 }
 
 std::string CompareJson(const Scenario& scenario, const Comparison& comparison, const PlayResult& simulated,
-                        const PlayResult& wine, const std::string& wineName) {
+                        const PlayResult& wine) {
   JsonWriter json;
   Start(json, "compare");
   ScenarioOf(json, scenario);
   json.Key("plays");
   json.BeginArray();
-  Play(json, simulated, "simulated");
-  Play(json, wine, wineName);
+  Play(json, simulated);
+  Play(json, wine);
   json.EndArray();
   std::map<std::string, size_t> met;
   json.Key("differences");

@@ -14,10 +14,10 @@ namespace vrinsim {
 
 inline constexpr char kReportSchema[] = "vrinsim-report/1";
 
-std::string PlayJson(const Scenario& scenario, const PlayResult& result, const std::string& engine);
+std::string PlayJson(const Scenario& scenario, const PlayResult& result);
 
 std::string CompareJson(const Scenario& scenario, const Comparison& comparison, const PlayResult& simulated,
-                        const PlayResult& wine, const std::string& wineName);
+                        const PlayResult& wine);
 
 std::string ExploreJson(const ExploreReport& report);
 
