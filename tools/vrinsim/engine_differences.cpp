@@ -162,7 +162,7 @@ bool ComponentRemovedWhileCounted(const Difference& difference, const StepResult
   const std::string path = Lower(difference.subject);
   return std::any_of(simulated->machineChanges.begin(), simulated->machineChanges.end(), [&](const MachineChange& c) {
     std::optional<uint32_t> count = Dword(c.after);
-    return IsSharedDllsValue(c) && Lower(c.name) == path && count && *count > 0;
+    return IsSharedDllsValue(c) && Lower(ValueName(c.name)) == path && count && *count > 0;
   });
 }
 

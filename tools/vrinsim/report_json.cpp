@@ -49,7 +49,7 @@ void Change(JsonWriter& json, const MachineChange& change) {
   json.Field("area", change.area);
   json.Field("what", change.what);
   json.Field("key", change.key);
-  if (change.area == "registry") json.Field("name", change.name);
+  if (change.area == "registry") json.Field("name", ValueName(change.name));
   json.Field("before", change.before);
   json.Field("after", change.after);
   json.Field("text", ChangeLine(change));
