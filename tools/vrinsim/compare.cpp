@@ -57,12 +57,6 @@ std::vector<Aligned> Align(const std::vector<std::string>& left, const std::vect
   return aligned;
 }
 
-// A line without the line end a log entry may leave on it.
-std::string Unended(std::string line) {
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-  return line;
-}
-
 // What both engines can show of the library in a log: its actions' start
 // and end lines, its trace lines, and a failure report's CONTEXT and
 // DESCRIPTION with the line that starts it.
@@ -77,32 +71,26 @@ struct LogUnit {
 
 std::vector<LogUnit> LogUnits(const StepResult& step, const std::set<std::string>& actions) {
   std::vector<LogUnit> units;
-  for (const std::string& entry : step.log) {
-    size_t start = 0;
-    while (start <= entry.size()) {
-      const size_t end = entry.find('\n', start);
-      const std::string line = Unended(entry.substr(start, end == std::string::npos ? std::string::npos : end - start));
-      start = end == std::string::npos ? entry.size() + 1 : end + 1;
-      const std::string action = ActionLine(line);
-      const std::string text = LibraryText(line);
-      const bool report = !units.empty() && units.back().description.empty() && !LibraryText(units.back().head).empty();
-      if (!action.empty()) {
-        if (!actions.count(ActionOf(action))) continue;
-        // A failed action's return value is Wine's own: lined up, then named.
-        std::string key = action;
-        for (const char* failed : {". Return value 0.", ". Return value 3."}) {
-          const size_t at = key.rfind(failed);
-          if (at != std::string::npos && at + std::string(failed).size() == key.size()) key = key.substr(0, at);
-        }
-        units.push_back({action, "", "", key});
-      } else if (line.rfind("CONTEXT = ", 0) == 0 && report && units.back().context.empty()) {
-        units.back().context = line;
-        units.back().key += "\n" + line;
-      } else if (line.rfind("DESCRIPTION = ", 0) == 0 && report) {
-        units.back().description = line;
-      } else if (!text.empty()) {
-        units.push_back({line, "", "", FormattedOnceMore(text)});
+  for (const std::string& line : LogLines(step.log)) {
+    const std::string action = ActionLine(line);
+    const std::string text = LibraryText(line);
+    const bool report = !units.empty() && units.back().description.empty() && !LibraryText(units.back().head).empty();
+    if (!action.empty()) {
+      if (!actions.count(ActionOf(action))) continue;
+      // A failed action's return value is Wine's own: lined up, then named.
+      std::string key = action;
+      for (const char* failed : {". Return value 0.", ". Return value 3."}) {
+        const size_t at = key.rfind(failed);
+        if (at != std::string::npos && at + std::string(failed).size() == key.size()) key = key.substr(0, at);
       }
+      units.push_back({action, "", "", key});
+    } else if (line.rfind("CONTEXT = ", 0) == 0 && report && units.back().context.empty()) {
+      units.back().context = line;
+      units.back().key += "\n" + line;
+    } else if (line.rfind("DESCRIPTION = ", 0) == 0 && report) {
+      units.back().description = line;
+    } else if (!text.empty()) {
+      units.push_back({line, "", "", FormattedOnceMore(text)});
     }
   }
   return units;
