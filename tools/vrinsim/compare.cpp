@@ -297,19 +297,31 @@ std::string ComparisonText(const Scenario& scenario, const Comparison& compariso
     const std::vector<StepResult>& steps = step <= simulated.steps.size() ? simulated.steps : wine.steps;
     const StepResult& played = steps[step - 1];
     text += "\n--- step " + std::to_string(step) + ": " + played.title + " (" + RoadName(played.kind) + ") ---\n";
-    std::vector<std::string> unexplained, known;
+    // Unexplained differences in full; a known one that comes back (every
+    // exit line of a step, say) once, with its count: the JSON report has
+    // them all.
+    std::vector<std::string> unexplained;
+    std::map<std::string, std::pair<const Difference*, size_t>> known;  // name -> first, count
+    std::vector<std::string> knownOrder;
     for (const Difference& difference : comparison.differences) {
       if (difference.step != step) continue;
       if (difference.known.empty()) {
         unexplained.push_back("  UNEXPLAINED " + DifferenceText(difference, wineName) + "\n");
-      } else {
-        ++knownMet[difference.known];
-        known.push_back("  known (" + difference.known + ") " + DifferenceText(difference, wineName) + "\n");
+        continue;
       }
+      ++knownMet[difference.known];
+      if (!known.count(difference.known)) knownOrder.push_back(difference.known);
+      auto& [first, count] = known[difference.known];
+      if (first == nullptr) first = &difference;
+      ++count;
     }
     if (unexplained.empty() && known.empty()) text += "  no differences\n";
     for (const std::string& line : unexplained) text += line;
-    for (const std::string& line : known) text += line;
+    for (const std::string& name : knownOrder) {
+      const auto& [first, count] = known.at(name);
+      text += "  known (" + name + ") " + (count == 1 ? "" : std::to_string(count) + " times, the first: ") +
+              DifferenceText(*first, wineName) + "\n";
+    }
   }
   size_t knownCount = 0;
   if (!knownMet.empty()) text += "\nKnown differences met:\n";
