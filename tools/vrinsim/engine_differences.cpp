@@ -23,19 +23,26 @@ std::string MarkerOf(const std::string& line) {
   return mark == std::string::npos ? line : line.substr(0, mark);
 }
 
+// Whether a line of the step's log satisfies test, asked of the lines in order.
+template <typename Test>
+bool LogHas(const StepResult* step, Test test) {
+  if (step == nullptr) return false;
+  for (const std::string& line : LogLines(step->log)) {
+    if (test(line)) return true;
+  }
+  return false;
+}
+
 // Whether the step's log carries the failure report of that head (the
 // library's text, "Action : error") and context: the report's CONTEXT line
 // follows its head after a blank line.
 bool HasReport(const StepResult* step, const std::string& head, const std::string& context) {
-  if (step == nullptr) return false;
-  const std::vector<std::string> lines = LogLines(step->log);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (LibraryText(lines[i]) != head) continue;
-    for (size_t j = i + 1; j < lines.size() && j <= i + 2; ++j) {
-      if (lines[j].find("CONTEXT = " + context) != std::string::npos) return true;
-    }
-  }
-  return false;
+  size_t sinceHead = 3;  // lines since the last head line; 3 for none near
+  return LogHas(step, [&](const std::string& line) {
+    if (sinceHead < 3 && line.find("CONTEXT = " + context) != std::string::npos) return true;
+    sinceHead = LibraryText(line) == head ? 1 : sinceHead + 1;
+    return false;
+  });
 }
 
 // A log difference shown by Wine only, whose text contains every part.
