@@ -17,10 +17,13 @@
 
 #include "host/filesystem.h"
 #include "tools/vrinsim/action_table.h"
+#include "tools/vrinsim/compare.h"
+#include "tools/vrinsim/engine.h"
 #include "tools/vrinsim/explore.h"
 #include "tools/vrinsim/machine_state.h"
 #include "tools/vrinsim/player.h"
 #include "tools/vrinsim/report.h"
+#include "tools/vrinsim/report_json.h"
 #include "tools/vrinsim/scenario.h"
 
 namespace {
@@ -30,9 +33,10 @@ namespace fs = std::filesystem;
 const char kVersion[] = "vrinsim 1.1";
 
 const char kUsage[] = R"(usage: vrinsim run SCENARIO [--log FILE] [--changes-only] [--color=auto|always|never]
-                    [--no-wall-time] [--scenarios DIR]
+                    [--no-wall-time] [--json FILE] [--scenarios DIR]
+       vrinsim compare SCENARIO [--arch win32|win64] [--no-wall-time] [--json FILE] [--scenarios DIR]
        vrinsim machine SCENARIO [--step N] [--drives DIR] [--scenarios DIR]
-       vrinsim explore [--walks N] [--steps N] [--seed N] [--findings DIR]
+       vrinsim explore [--walks N] [--steps N] [--seed N] [--findings DIR] [--json FILE]
        vrinsim list [--scenarios DIR]
        vrinsim actions
        vrinsim --help | --version
@@ -47,6 +51,16 @@ run      plays SCENARIO (a bundled scenario's name or a scenario folder) and
          command line: every mistake of the scenario is listed, with its file
          and line, and nothing is played. Warnings (a service script or a
          message-box answer nothing used) follow the report on standard error.
+compare  plays SCENARIO on the simulated engine and on Wine's msiexec with the
+         shipped DLL (--arch win32, the default, or win64) and prints, step
+         by step, the differences: the library's log lines, actions and
+         results, properties left set and the machine's changes. A known
+         difference between the engines is named and explained; any other
+         is unexplained. Exits 0 when every difference is known, 1 when one
+         is unexplained, 2 on a bad scenario or command line, or when the
+         Wine engine cannot run on this machine (it says why).
+--json   (run, compare, explore) also writes the report as JSON to FILE:
+         schema "vrinsim-report/1", described in the README.
 machine  prints the machine before step N (default: after the last step) as
          a .reg file, with the scenario.txt lines for its files, running
          services and shares as comments: a new scenario can start from it.
@@ -119,12 +133,15 @@ std::optional<vrinsim::Scenario> FindScenario(const std::string& scenarios, cons
   }
 }
 
-// Loads and plays the scenario; prints its mistakes (status 2) or, after the
-// play, its warnings.
-std::optional<vrinsim::PlayResult> PlayAndTell(const vrinsim::Scenario& scenario, size_t steps) {
+// Plays the scenario on the engine; prints its mistakes (status 2) or, after
+// the play, its warnings when asked to.
+std::optional<vrinsim::PlayResult> PlayAndTell(vrinsim::Engine& engine, const vrinsim::Scenario& scenario, size_t steps,
+                                               bool warn = true) {
   try {
-    vrinsim::PlayResult result = vrinsim::Play(scenario, steps);
-    for (const vrinsim::Problem& warning : result.warnings) std::cerr << warning.Text() << "\n";
+    vrinsim::PlayResult result = vrinsim::Play(engine, scenario, steps);
+    if (warn) {
+      for (const vrinsim::Problem& warning : result.warnings) std::cerr << warning.Text() << "\n";
+    }
     return result;
   } catch (const vrinsim::StepError& error) {
     std::cerr << error.what() << "\nvrinsim: the play stopped there, so nothing is reported\n";
@@ -134,7 +151,36 @@ std::optional<vrinsim::PlayResult> PlayAndTell(const vrinsim::Scenario& scenario
     std::cerr << "vrinsim: " << vrinsim::Count(error.Problems().size(), "mistake")
               << " in the scenario: nothing was played\n";
     return std::nullopt;
+  } catch (const std::exception& error) {
+    // An engine that could not be set up on this machine.
+    std::cerr << "vrinsim: the " << engine.Name() << " engine cannot play here: " << error.what() << "\n";
+    return std::nullopt;
   }
+}
+
+// A file a report goes to, opened before anything plays: one that cannot be
+// written stops the command first.
+bool OpenOutput(const std::optional<std::string>& file, const char* what, std::ofstream& stream) {
+  if (!file) return true;
+  stream.open(*file, std::ios::binary | std::ios::trunc);
+  if (!stream) {
+    std::cerr << "vrinsim: cannot write the " << what << " " << *file << ": " << std::strerror(errno) << "\n";
+    return false;
+  }
+  return true;
+}
+
+// Writes the text into an opened output and closes it; true when written.
+bool WriteOutput(const std::optional<std::string>& file, const char* what, std::ofstream& stream,
+                 const std::string& text) {
+  if (!stream.is_open()) return true;
+  stream << text;
+  stream.close();
+  if (!stream) {
+    std::cerr << "vrinsim: cannot write the " << what << " " << *file << "\n";
+    return false;
+  }
+  return true;
 }
 
 std::string TitleOf(const fs::path& folder) {
@@ -167,6 +213,8 @@ int List(const std::string& scenarios) {
 struct Options {
   std::string scenarios = VRINSIM_SCENARIOS_DIR;
   std::optional<std::string> logFile;
+  std::optional<std::string> jsonFile;
+  std::optional<std::string> arch;
   std::string colour = "auto";
   vrinsim::ReportOptions report;
   std::optional<size_t> step;
@@ -187,27 +235,17 @@ bool ColourWanted(const std::string& when) {
 int Run(const Options& options, const std::string& which) {
   std::optional<vrinsim::Scenario> scenario = FindScenario(options.scenarios, which);
   if (!scenario) return 2;
-  // A log that cannot be written stops the run before any road plays.
-  std::ofstream log;
-  if (options.logFile) {
-    log.open(*options.logFile, std::ios::binary | std::ios::trunc);
-    if (!log) {
-      std::cerr << "vrinsim: cannot write the log file " << *options.logFile << ": " << std::strerror(errno) << "\n";
-      return 2;
-    }
-  }
-  std::optional<vrinsim::PlayResult> result = PlayAndTell(*scenario, vrinsim::kAllSteps);
+  std::ofstream log, json;
+  if (!OpenOutput(options.logFile, "log file", log) || !OpenOutput(options.jsonFile, "JSON report", json)) return 2;
+  std::unique_ptr<vrinsim::Engine> engine = vrinsim::SimulatedEngine();
+  std::optional<vrinsim::PlayResult> result = PlayAndTell(*engine, *scenario, vrinsim::kAllSteps);
   if (!result) return 2;
   vrinsim::ReportOptions report = options.report;
   report.colour = ColourWanted(options.colour);
   std::cout << vrinsim::Report(*scenario, *result, report) << std::flush;
-  if (log.is_open()) {
-    log << vrinsim::LogText(*result);
-    log.close();
-    if (!log) {
-      std::cerr << "vrinsim: cannot write the log file " << *options.logFile << "\n";
-      return 2;
-    }
+  if (!WriteOutput(options.logFile, "log file", log, vrinsim::LogText(*result)) ||
+      !WriteOutput(options.jsonFile, "JSON report", json, vrinsim::PlayJson(*scenario, *result))) {
+    return 2;
   }
   if (result->failed) {
     std::cerr << "vrinsim: the road failed: " << result->steps.back().failure << "\n";
@@ -231,7 +269,8 @@ int Machine(const Options& options, const std::string& which) {
     return 2;
   }
   const size_t played = options.step ? *options.step - 1 : count;
-  std::optional<vrinsim::PlayResult> result = PlayAndTell(scenario, played);
+  std::unique_ptr<vrinsim::Engine> engine = vrinsim::SimulatedEngine();
+  std::optional<vrinsim::PlayResult> result = PlayAndTell(*engine, scenario, played);
   if (!result) return 2;
   std::string description = "The machine of scenario " + scenario.name + " ";
   if (result->failed) {
@@ -259,6 +298,45 @@ int Machine(const Options& options, const std::string& which) {
   return 0;
 }
 
+int Compare(const Options& options, const std::string& which) {
+  std::optional<vrinsim::Scenario> scenario = FindScenario(options.scenarios, which);
+  if (!scenario) return 2;
+  const std::string arch = options.arch.value_or("win32");
+  const std::string cannot = vrinsim::WineCannotRun(arch);
+  if (!cannot.empty()) {
+    std::cerr << "vrinsim: CANNOT COMPARE: Wine's " << arch << " engine cannot run on this machine: " << cannot << "\n";
+    if (arch == "win32") std::cerr << "vrinsim: --arch win64 compares with the 64-bit build under 64-bit Wine\n";
+    return 2;
+  }
+  std::ofstream json;
+  if (!OpenOutput(options.jsonFile, "JSON report", json)) return 2;
+  std::unique_ptr<vrinsim::Engine> simulatedEngine = vrinsim::SimulatedEngine();
+  std::optional<vrinsim::PlayResult> simulated = PlayAndTell(*simulatedEngine, *scenario, vrinsim::kAllSteps);
+  if (!simulated) return 2;
+  std::unique_ptr<vrinsim::Engine> wineEngine;
+  try {
+    wineEngine = vrinsim::WineEngine(arch);
+  } catch (const std::exception& error) {
+    std::cerr << "vrinsim: CANNOT COMPARE: Wine's " << arch << " engine: " << error.what() << "\n";
+    return 2;
+  }
+  // The scenario's warnings were told after the first play.
+  std::optional<vrinsim::PlayResult> wine = PlayAndTell(*wineEngine, *scenario, vrinsim::kAllSteps, false);
+  if (!wine) return 2;
+  const vrinsim::Comparison comparison = vrinsim::Compare(*simulated, *wine);
+  std::cout << vrinsim::ComparisonText(*scenario, comparison, *simulated, *wine, options.report.wallTime) << std::flush;
+  if (!WriteOutput(options.jsonFile, "JSON report", json,
+                   vrinsim::CompareJson(*scenario, comparison, *simulated, *wine))) {
+    return 2;
+  }
+  if (comparison.Unexplained() > 0) {
+    std::cerr << "vrinsim: " << vrinsim::Count(comparison.Unexplained(), "unexplained difference")
+              << " between the simulated engine and " << wine->engine << "\n";
+    return 1;
+  }
+  return 0;
+}
+
 int Explore(const Options& options) {
   vrinsim::ExploreOptions explore;
   explore.seed = options.seed ? *options.seed : std::random_device()();
@@ -274,6 +352,8 @@ int Explore(const Options& options) {
         std::cerr << "\rwalk " << done << " of " << explore.walks << std::flush;
     };
   }
+  std::ofstream json;
+  if (!OpenOutput(options.jsonFile, "JSON report", json)) return 2;
   vrinsim::ExploreReport report;
   try {
     report = vrinsim::Explore(explore);
@@ -284,6 +364,7 @@ int Explore(const Options& options) {
   }
   if (terminal) std::cerr << "\r\033[K" << std::flush;
   std::cout << vrinsim::ExploreText(report) << std::flush;
+  if (!WriteOutput(options.jsonFile, "JSON report", json, vrinsim::ExploreJson(report))) return 2;
   return report.findings.empty() ? 0 : 1;
 }
 
@@ -328,6 +409,16 @@ int main(int argc, char** argv) {
       if (arg == "--walks") options.walks = *number;
       if (arg == "--steps") options.steps = *number;
       if (arg == "--seed") options.seed = *number;
+    } else if (arg == "--json") {
+      std::optional<std::string> given = value("a file name");
+      if (!given) return 2;
+      options.jsonFile = *given;
+    } else if (arg == "--arch") {
+      std::optional<std::string> given = value("win32 or win64");
+      if (!given) return 2;
+      if (*given != "win32" && *given != "win64")
+        return Usage("--arch " + *given + ": the architecture is win32 or win64");
+      options.arch = *given;
     } else if (arg == "--findings") {
       std::optional<std::string> given = value("a folder");
       if (!given) return 2;
@@ -364,10 +455,14 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string>& words = options.words;
   const std::string command = words.empty() ? "" : words[0];
-  const bool forRun = options.logFile || !options.report.wallTime || options.report.changesOnly;
+  const bool forRun = options.logFile || options.report.changesOnly;
+  const bool forPlays = !options.report.wallTime || options.arch;  // run and compare
   const bool forMachine = options.step || options.drives;
   const bool forExplore = options.walks || options.steps || options.seed || options.findings;
-  if ((forRun && command != "run") || (forMachine && command != "machine") || (forExplore && command != "explore")) {
+  const bool reports = command == "run" || command == "compare" || command == "explore";  // --json
+  if ((forRun && command != "run") || (forPlays && command != "run" && command != "compare") ||
+      (forMachine && command != "machine") || (forExplore && command != "explore") || (options.jsonFile && !reports) ||
+      (options.arch && command != "compare")) {
     return Usage("an option given to a command that does not take it");
   }
   if (words.size() == 1 && command == "list") return List(options.scenarios);
@@ -378,6 +473,7 @@ int main(int argc, char** argv) {
   if (words.size() == 1 && command == "explore") return Explore(options);
   if (words.size() == 2 && command == "run") return Run(options, words[1]);
   if (words.size() == 2 && command == "machine") return Machine(options, words[1]);
-  if (command == "run" || command == "machine") return Usage(command + " takes one SCENARIO");
+  if (words.size() == 2 && command == "compare") return Compare(options, words[1]);
+  if (command == "run" || command == "machine" || command == "compare") return Usage(command + " takes one SCENARIO");
   return Usage(command.empty() ? "no command" : "unknown command \"" + command + "\"");
 }
