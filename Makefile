@@ -21,7 +21,7 @@ FUZZ_SECONDS ?= 60
 
 # The 32-bit Wine tier skips where the kernel refuses i386 programs; say so
 # where nobody can miss it, since then the shipped DLL did not run.
-I386_CHECK = $(BUILD)/native/tests/wine/i386_check 2>/dev/null; \
+I386_CHECK = $(BUILD)/native/tools/wine/i386_check 2>/dev/null; \
   [ $$? -eq 32 ] || echo "*** 32-bit Wine tier SKIPPED: this kernel does not run i386 programs; the shipped win32 DLL was not run under Wine ***"
 
 test: dist native sanitize
@@ -67,6 +67,9 @@ dist: win32 win64
 	cp $(BUILD)/win64/vrinca.dll $(DIST)/win64/vrinca.dll
 	cp $(BUILD)/win32/vrinca_probe.exe $(DIST)/win32/vrinca_probe.exe
 	cp $(BUILD)/win64/vrinca_probe.exe $(DIST)/win64/vrinca_probe.exe
+	for arch in win32 win64; do \
+	  cp $(BUILD)/$$arch/vrinsim_actions.dll $(BUILD)/$$arch/vrinsim_master_setup.exe $(DIST)/$$arch/; \
+	done
 
 # The integration kit's example packages (packaging/) around the shipped
 # 32-bit DLL: dist/packages/consumer.msi, server-only.msi and setup.msi.

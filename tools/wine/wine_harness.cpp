@@ -1,4 +1,4 @@
-#include "tests/wine/wine_harness.h"
+#include "tools/wine/wine_harness.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -374,6 +374,8 @@ fs::path HarnessRoot() { return fs::path(VRINCA_BINARY_DIR) / "wine"; }
 
 fs::path PackageTemplateDir() { return fs::path(VRINCA_SOURCE_DIR) / "tests" / "wine" / "packages"; }
 
+fs::path RoadsTemplate() { return fs::path(VRINCA_SOURCE_DIR) / "tools" / "wine" / "roads.wxs"; }
+
 fs::path KitDir() { return fs::path(VRINCA_SOURCE_DIR) / "packaging"; }
 
 std::string ToWindowsPath(const fs::path& path) {
@@ -521,7 +523,7 @@ const Prefix& Prefix::Of(Arch arch) {
   return arch == Arch::kWin32 ? win32 : win64;
 }
 
-fs::path Prefix::Dir() const { return HarnessRoot() / ArchName(arch_); }
+fs::path Prefix::Dir() const { return dir_.empty() ? HarnessRoot() / ArchName(arch_) : dir_; }
 
 fs::path Prefix::WinePrefix() const { return Dir() / "prefix"; }
 
@@ -588,6 +590,20 @@ double Prefix::Ensure() const {
   return EnsureLocked();
 }
 
+double Prefix::CopyOf(const Prefix& pristine) const {
+  auto start = std::chrono::steady_clock::now();
+  PrefixLock source(pristine.Dir());
+  pristine.EnsureLocked();
+  PrefixLock lock(Dir());
+  fs::remove_all(WinePrefix());
+  fs::remove(Dir() / "prefix.ready");
+  // The prefix's drive links (dosdevices/c: -> ../drive_c) are copied as links.
+  fs::copy(pristine.WinePrefix(), WinePrefix(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  const double seconds = SecondsSince(start);
+  WriteBytes(Dir() / "prefix.ready", "copied from " + pristine.WinePrefix().string() + "\n");
+  return seconds;
+}
+
 RunResult Prefix::Run(const std::vector<std::string>& args, const fs::path& workingDir) const {
   PrefixLock lock(Dir());
   EnsureLocked();
@@ -630,7 +646,9 @@ Package Prefix::NewPackage(const std::string& workName) const {
 }
 
 Package Prefix::BuildPackage(const PackageOptions& options) const {
-  fs::path templatePath = PackageTemplateDir() / options.templateName;
+  const fs::path templatePath = fs::path(options.templateName).is_absolute()
+                                    ? fs::path(options.templateName)
+                                    : PackageTemplateDir() / options.templateName;
   if (!fs::exists(templatePath)) {
     throw std::runtime_error("package template missing: " + templatePath.string());
   }
@@ -647,7 +665,7 @@ Package Prefix::BuildPackage(const PackageOptions& options) const {
   if (std::regex_search(source, leftover, std::regex("@[A-Z0-9_]+@"))) {
     throw std::runtime_error(options.templateName + ": placeholder " + leftover.str() + " has no value");
   }
-  fs::path wxs = package.workDir / options.templateName;
+  fs::path wxs = package.workDir / templatePath.filename();
   WriteBytes(wxs, source);
   fs::copy_file(Dll(), package.workDir / "vrinca.dll");
   for (const auto& [name, contents] : options.files) {
@@ -656,7 +674,7 @@ Package Prefix::BuildPackage(const PackageOptions& options) const {
     WriteBytes(file, contents);
   }
 
-  package.msi = package.workDir / (fs::path(options.templateName).stem().string() + ".msi");
+  package.msi = package.workDir / (templatePath.stem().string() + ".msi");
   const bool win32 = arch_ == Arch::kWin32;
   std::map<std::string, std::string> defines = {
       {"ProgramFilesFolder", win32 ? "ProgramFilesFolder" : "ProgramFiles64Folder"}, {"Win64", win32 ? "no" : "yes"}};

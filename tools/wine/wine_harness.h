@@ -43,6 +43,9 @@ std::string CannotRun(Arch arch);
 fs::path HarnessRoot();
 // ${VRINCA_SOURCE_DIR}/tests/wine/packages.
 fs::path PackageTemplateDir();
+// tools/wine/roads.wxs: the consuming package of both merge modules that
+// vrinsim's Wine engine and the Wine roads test build (see the file).
+fs::path RoadsTemplate();
 // ${VRINCA_SOURCE_DIR}/packaging: the integration kit, whose includes
 // (common.wxi, server.wxi, console.wxi, setup.wxi) every template may use.
 fs::path KitDir();
@@ -66,7 +69,7 @@ struct RunResult {
 };
 
 struct PackageOptions {
-  std::string templateName;                         // file name in tests/wine/packages, e.g. "smoke.wxs"
+  std::string templateName;  // file name in tests/wine/packages, e.g. "smoke.wxs", or an absolute path
   std::string workName;                             // work folder name under the prefix's work/, replaced if present
   std::map<std::string, std::string> placeholders;  // NAME -> text for each "@NAME@"
   std::map<std::string, std::string> files;         // extra files written next to the .wxs: name -> contents
@@ -132,17 +135,17 @@ using RegistryDump = std::map<std::string, RegistryValues, CaseInsensitiveLess>;
 RegistryDump ParseRegFile(const std::string& text);
 
 // The Wine prefix of one architecture and everything that runs in it: its
-// loader, the DLL of that build, packages built for it. A prefix lives in
-// HarnessRoot()/<arch>: prefix/, its lock and stamp, work/ with one folder
-// per package. Instances are cheap; all state is on disk, shared by the test
-// processes of a build tree.
+// loader, the DLL of that build, packages built for it. A prefix lives in a
+// folder of its own, by default HarnessRoot()/<arch>: prefix/, its lock and
+// stamp, work/ with one folder per package. Instances are cheap; all state is
+// on disk, shared by the test processes of a build tree.
 class Prefix {
  public:
-  explicit Prefix(Arch arch) : arch_(arch) {}
+  explicit Prefix(Arch arch, fs::path dir = {}) : arch_(arch), dir_(std::move(dir)) {}
   static const Prefix& Of(Arch arch);
 
   Arch arch() const { return arch_; }
-  // HarnessRoot()/<arch>.
+  // The folder given, else HarnessRoot()/<arch>.
   fs::path Dir() const;
   // Dir()/prefix: the Wine prefix itself.
   fs::path WinePrefix() const;
@@ -156,6 +159,11 @@ class Prefix {
   // it. Safe when several test processes start at once. Returns the seconds
   // spent on creation, 0 when the prefix was already there.
   double Ensure() const;
+
+  // Makes this prefix a copy of `pristine` (created first if needed), which
+  // is much faster than a boot: whatever this prefix held is replaced.
+  // Returns the seconds spent.
+  double CopyOf(const Prefix& pristine) const;
 
   // Runs `<loader> <args...>` in the prefix (created first if needed) with
   // WINEDEBUG=-all, mscoree and mshtml disabled, stdin from /dev/null and a
@@ -222,6 +230,7 @@ class Prefix {
                            const std::vector<std::string>& properties, Ui ui) const;
 
   Arch arch_;
+  fs::path dir_;
 };
 
 }  // namespace wine
