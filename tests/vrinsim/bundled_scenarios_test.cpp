@@ -52,7 +52,7 @@ TEST_P(BundledScenarioTest, PlaysAsExpected) {
 TEST_P(BundledScenarioTest, TraceReadsOneErrorRowPerLine) {
   Scenario scenario = LoadScenario((fs::path(VRINCA_SOURCE_DIR) / "scenarios" / GetParam()).string());
   for (const StepResult& step : Play(scenario).steps) {
-    EXPECT_EQ(step.errorTableQueries, step.traceLines) << step.title;
+    EXPECT_EQ(step.errorTableQueries, std::optional<int>(step.traceLines)) << step.title;
   }
 }
 

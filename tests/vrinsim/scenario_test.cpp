@@ -153,7 +153,7 @@ TEST_F(ScenarioTest, ServiceScriptsEndWhateverTheirNumbers) {
     PlayResult result = Play(LoadScenario(folder_));
     ASSERT_EQ(result.steps.size(), 1u) << row.script;
     EXPECT_FALSE(result.failed) << row.script;
-    EXPECT_EQ(result.steps[0].blockedMilliseconds, row.blocked) << row.script;
+    EXPECT_EQ(result.steps[0].blockedMilliseconds, std::optional<uint64_t>(row.blocked)) << row.script;
   }
 }
 

@@ -23,8 +23,8 @@ void BM_FirstInstallationRoad(benchmark::State& state) {
   }
   const vrinsim::StepResult& step = result.steps.front();
   state.counters["trace_lines"] = step.traceLines;
-  state.counters["error_table_queries"] = step.errorTableQueries;
-  state.counters["virtual_blocked_ms"] = static_cast<double>(step.blockedMilliseconds);
+  state.counters["error_table_queries"] = step.errorTableQueries.value_or(0);
+  state.counters["virtual_blocked_ms"] = static_cast<double>(step.blockedMilliseconds.value_or(0));
 }
 BENCHMARK(BM_FirstInstallationRoad)->Unit(benchmark::kMillisecond);
 

@@ -51,7 +51,6 @@ std::unique_ptr<Engine> WineEngine(const std::string& arch);
 // Seeds the engine's machine and plays the scenario's first `steps` steps
 // there; a step that fails ends the play. Each step's changes are the
 // differences between the machine read before and after it.
-PlayResult Play(Engine& engine, const Scenario& scenario, size_t steps = kAllSteps,
-                const StepObserver& observer = {});
+PlayResult Play(Engine& engine, const Scenario& scenario, size_t steps = kAllSteps, const StepObserver& observer = {});
 
 }  // namespace vrinsim

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <tuple>
 
@@ -26,6 +28,7 @@
 #include "suite/master_setup.h"
 #include "tools/road/pe_builder.h"
 #include "tools/vrinsim/action_table.h"
+#include "tools/vrinsim/engine.h"
 #include "tools/vrinsim/idt_package.h"
 #include "tools/vrinsim/machine_state.h"
 
@@ -485,8 +488,6 @@ StepResult PlayStep(const Step& step, const vrinroad::PackageOptions& package, C
   const int reportsBefore = host::ErrorRowQueries(1);
   const int warningsBefore = host::ErrorRowQueries(2);
   const uint64_t sleptBefore = host::VirtualClock().TotalSlept();
-  const MachineState before = CaptureMachine();
-  const Clock::time_point start = Clock::now();
   switch (step.kind) {
     case StepKind::kInstall:
     case StepKind::kRemove:
@@ -508,8 +509,6 @@ StepResult PlayStep(const Step& step, const vrinroad::PackageOptions& package, C
       ApplyEvents(step);
       break;
   }
-  out.wallMilliseconds = MillisecondsSince(start);
-  out.changes = DescribeChanges(before, CaptureMachine());
   out.errorTableQueries = host::ErrorTableQueries() - queriesBefore;
   out.failureReports = host::ErrorRowQueries(1) - reportsBefore;
   out.warnings = host::ErrorRowQueries(2) - warningsBefore;
@@ -537,53 +536,93 @@ void AddStepWarnings(const Scenario& scenario, const Step& step, const std::map<
   }
 }
 
-}  // namespace
+// The simulated Windows Installer of host/: one machine per process, reset
+// by Seed. The library's standard output is captured from Seed on, for as
+// long as the engine lives.
+class SimulatedInstaller : public Engine {
+ public:
+  std::string Name() const override { return "simulated"; }
 
-PlayResult Play(const Scenario& scenario, size_t steps, const StepObserver& observer) {
-  PlayResult result;
-  BuildFolder build;
-  const Clock::time_point start = Clock::now();
-  CaptureStdout output;
-  vrinroad::PackageOptions package;
-  std::vector<Problem> problems = scenario.problems;
-  try {
-    host::ResetMachine();
-    if (scenario.standardMachine) vrinroad::PrepareMachine();
-    std::vector<Problem> seeded = Seed(scenario);
-    problems.insert(problems.end(), seeded.begin(), seeded.end());
-    package = PreparePackage(scenario, build);
-  } catch (const ScenarioError& error) {
-    problems.insert(problems.end(), error.Problems().begin(), error.Problems().end());
-  } catch (const std::exception& error) {
-    // The simulated machine refused what the scenario puts on it.
-    problems.push_back(Problem{scenario.file, 0, std::string("the machine: ") + error.what(), false});
+  void Seed(const Scenario& scenario) override {
+    if (!output_) output_.emplace();
+    std::vector<Problem> problems = scenario.problems;
+    try {
+      host::ResetMachine();
+      if (scenario.standardMachine) vrinroad::PrepareMachine();
+      std::vector<Problem> seeded = vrinsim::Seed(scenario);
+      problems.insert(problems.end(), seeded.begin(), seeded.end());
+      package_ = PreparePackage(scenario, build_);
+    } catch (const ScenarioError& error) {
+      problems.insert(problems.end(), error.Problems().begin(), error.Problems().end());
+    } catch (const std::exception& error) {
+      // The simulated machine refused what the scenario puts on it.
+      problems.push_back(Problem{scenario.file, 0, std::string("the machine: ") + error.what(), false});
+    }
+    ThrowErrors(problems);
   }
-  ThrowErrors(problems);
-  if (observer && !observer(0, nullptr)) steps = 0;
-  for (size_t i = 0; i < scenario.steps.size() && i < steps; ++i) {
-    const Step& step = scenario.steps[i];
+
+  StepResult PlayStep(const Scenario& scenario, size_t index, std::vector<Problem>& warnings) override {
+    const Step& step = scenario.steps.at(index);
     std::map<std::string, int> startsBefore;
     for (const ServiceScript& script : step.services) {
       startsBefore[script.service] = host::Services().StartRequests(script.service);
     }
+    StepResult result = vrinsim::PlayStep(step, package_, *output_);
+    if (!result.failed) AddStepWarnings(scenario, step, startsBefore, warnings);
+    return result;
+  }
+
+  MachineState ReadMachine() override { return CaptureMachine(); }
+
+ private:
+  BuildFolder build_;
+  std::optional<CaptureStdout> output_;
+  vrinroad::PackageOptions package_;
+};
+
+}  // namespace
+
+std::unique_ptr<Engine> SimulatedEngine() { return std::make_unique<SimulatedInstaller>(); }
+
+PlayResult Play(Engine& engine, const Scenario& scenario, size_t steps, const StepObserver& observer) {
+  PlayResult result;
+  result.engine = engine.Name();
+  const Clock::time_point start = Clock::now();
+  engine.Seed(scenario);
+  if (observer && !observer(0, nullptr)) steps = 0;
+  MachineState before;
+  if (steps > 0 && !scenario.steps.empty()) before = engine.ReadMachine();
+  for (size_t i = 0; i < scenario.steps.size() && i < steps; ++i) {
+    const Step& step = scenario.steps[i];
+    const Clock::time_point stepStart = Clock::now();
+    StepResult played;
     try {
-      result.steps.push_back(PlayStep(step, package, output));
+      played = engine.PlayStep(scenario, i, result.warnings);
     } catch (const ScenarioError&) {
       throw;
     } catch (const std::exception& error) {
-      // The simulated installer refused the package or the step's setup.
+      // The engine refused the package or the step's setup.
       throw StepError(scenario.file, step.line, "step \"" + step.title + "\": " + error.what());
     }
+    played.wallMilliseconds = MillisecondsSince(stepStart);
+    MachineState after = engine.ReadMachine();
+    played.changes = DescribeChanges(before, after);
+    before = std::move(after);
+    result.steps.push_back(std::move(played));
     const bool goOn = !observer || observer(i + 1, &result.steps.back());
     if (result.steps.back().failed) {
       result.failed = true;
       break;
     }
-    AddStepWarnings(scenario, step, startsBefore, result.warnings);
     if (!goOn) break;
   }
   result.wallMilliseconds = MillisecondsSince(start);
   return result;
+}
+
+PlayResult Play(const Scenario& scenario, size_t steps, const StepObserver& observer) {
+  std::unique_ptr<Engine> engine = SimulatedEngine();
+  return Play(*engine, scenario, steps, observer);
 }
 
 }  // namespace vrinsim

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,12 +31,17 @@ struct StepResult {
   int traceLines = 0;                        // lines the library wrote into the log
   int failureReports = 0;                    // of them, failure reports (the Error table's row 1)
   int warnings = 0;                          // and warnings (row 2)
-  int errorTableQueries = 0;
-  uint64_t blockedMilliseconds = 0;  // service waits and pauses, on the virtual clock
+  // What the engine could not do of what the step asks (Wine has no network
+  // server, ...), each said once.
+  std::vector<std::string> engineNotes;
+  // Figures only the simulated engine measures.
+  std::optional<int> errorTableQueries;
+  std::optional<uint64_t> blockedMilliseconds;  // service waits and pauses, on the virtual clock
   double wallMilliseconds = 0;
 };
 
 struct PlayResult {
+  std::string engine;             // as the engine names itself
   std::vector<StepResult> steps;  // up to and including a failed one
   bool failed = false;
   double wallMilliseconds = 0;
@@ -53,7 +59,7 @@ using StepObserver = std::function<bool(size_t played, const StepResult* last)>;
 
 // Resets the simulated machine, puts the scenario's machine on it and plays
 // the scenario's first `steps` steps there; a step that fails ends the play.
-// The machine stays as the play leaves it.
+// The machine stays as the play leaves it. (engine.h plays on any engine.)
 //
 // A scenario with mistakes (its own problems and those only the machine
 // shows: a .reg line the registry refuses, a running service that does not

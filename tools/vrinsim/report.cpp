@@ -1,6 +1,7 @@
 #include "tools/vrinsim/report.h"
 
 #include <cstdio>
+#include <optional>
 #include <sstream>
 
 namespace vrinsim {
@@ -78,6 +79,10 @@ void StepSections(Writer& out, const StepResult& step, const ReportOptions& opti
       for (const std::string& line : step.log) out.Line(line, LogColour(line), "  ");
     }
     for (const std::string& line : step.outcome) out.Line(line);
+    if (!step.engineNotes.empty()) {
+      out.Line("What the engine could not do:");
+      for (const std::string& note : step.engineNotes) out.Line(note, kYellow, "  ");
+    }
     if (!step.messageBoxes.empty()) {
       out.Line("Message boxes shown:");
       for (const std::string& text : step.messageBoxes) out.Line("\"" + text + "\"", nullptr, "  ");
@@ -102,11 +107,15 @@ void StepSections(Writer& out, const StepResult& step, const ReportOptions& opti
         calls += " " + call.name + " " + std::to_string(call.result) + ";";
       out.Line(calls, nullptr, "  ");
     }
-    out.Line(Count(step.traceLines, "trace line") + " in the log; " +
-                 Count(step.errorTableQueries, "Error-table query", "Error-table queries"),
-             nullptr, "  ");
-    out.Line("blocked in service waits and pauses: " + Seconds(step.blockedMilliseconds) + " (virtual clock)", nullptr,
-             "  ");
+    out.Line(
+        Count(step.traceLines, "trace line") + " in the log" +
+            (step.errorTableQueries ? "; " + Count(*step.errorTableQueries, "Error-table query", "Error-table queries")
+                                    : std::string()),
+        nullptr, "  ");
+    if (step.blockedMilliseconds) {
+      out.Line("blocked in service waits and pauses: " + Seconds(*step.blockedMilliseconds) + " (virtual clock)",
+               nullptr, "  ");
+    }
     if (options.wallTime) out.Line("wall time: " + MillisecondsText(step.wallMilliseconds), nullptr, "  ");
   }
   out.Line("Verdict: " + Verdict(step), step.failed ? kRed : kGreen);
@@ -136,24 +145,26 @@ std::string Report(const Scenario& scenario, const PlayResult& result, const Rep
   Writer out(options.colour);
   out.Line("=== " + scenario.name + ": " + scenario.title + " ===", kBold);
   size_t number = 0;
-  size_t calls = 0, traceLines = 0, queries = 0;
-  uint64_t blocked = 0;
+  size_t calls = 0, traceLines = 0;
+  std::optional<size_t> queries;
+  std::optional<uint64_t> blocked;
   for (const StepResult& step : result.steps) {
     out.Line("");
     out.Line("--- step " + std::to_string(++number) + ": " + step.title + " (" + RoadName(step.kind) + ") ---", kBold);
     StepSections(out, step, options);
     calls += step.calls.size();
     traceLines += static_cast<size_t>(step.traceLines);
-    queries += static_cast<size_t>(step.errorTableQueries);
-    blocked += step.blockedMilliseconds;
+    if (step.errorTableQueries) queries = queries.value_or(0) + static_cast<size_t>(*step.errorTableQueries);
+    if (step.blockedMilliseconds) blocked = blocked.value_or(0) + *step.blockedMilliseconds;
   }
   out.Line("");
   std::string summary = "=== " + std::string(result.failed ? "FAILED" : "completed") + ": " +
                         std::to_string(result.steps.size()) + " of " + Count(scenario.steps.size(), "step") + ", " +
-                        Count(calls, "action") + " called, " + Count(traceLines, "trace line") + ", " +
-                        Count(queries, "Error-table query", "Error-table queries") + ", " + Seconds(blocked) +
-                        " blocked (virtual)";
+                        Count(calls, "action") + " called, " + Count(traceLines, "trace line");
+  if (queries) summary += ", " + Count(*queries, "Error-table query", "Error-table queries");
+  if (blocked) summary += ", " + Seconds(*blocked) + " blocked (virtual)";
   if (options.wallTime) summary += ", " + MillisecondsText(result.wallMilliseconds) + " wall time";
+  if (!result.engine.empty() && result.engine != "simulated") summary += " on " + result.engine;
   out.Line(summary + " ===", result.failed ? kRed : kGreen);
   return out.Text();
 }
