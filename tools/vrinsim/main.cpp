@@ -17,6 +17,7 @@
 
 #include "host/filesystem.h"
 #include "tools/vrinsim/action_table.h"
+#include "tools/vrinsim/engine.h"
 #include "tools/vrinsim/explore.h"
 #include "tools/vrinsim/machine_state.h"
 #include "tools/vrinsim/player.h"
@@ -29,8 +30,8 @@ namespace fs = std::filesystem;
 
 const char kVersion[] = "vrinsim 1.1";
 
-const char kUsage[] = R"(usage: vrinsim run SCENARIO [--log FILE] [--changes-only] [--color=auto|always|never]
-                    [--no-wall-time] [--scenarios DIR]
+const char kUsage[] = R"(usage: vrinsim run SCENARIO [--engine simulated|wine] [--arch win32|win64] [--log FILE]
+                    [--changes-only] [--color=auto|always|never] [--no-wall-time] [--scenarios DIR]
        vrinsim machine SCENARIO [--step N] [--drives DIR] [--scenarios DIR]
        vrinsim explore [--walks N] [--steps N] [--seed N] [--findings DIR]
        vrinsim list [--scenarios DIR]
@@ -47,6 +48,13 @@ run      plays SCENARIO (a bundled scenario's name or a scenario folder) and
          command line: every mistake of the scenario is listed, with its file
          and line, and nothing is played. Warnings (a service script or a
          message-box answer nothing used) follow the report on standard error.
+         --engine simulated (the default) plays on the simulated Windows
+         Installer, in milliseconds; --engine wine plays with the shipped DLL
+         (dist/<arch>/vrinca.dll, `make dist`) under Wine's own msiexec, in a
+         fresh Wine prefix, in seconds per road; the report is the same, and
+         says where Wine could not do what the scenario asks. --arch picks the
+         build (default win32; a machine that cannot run 32-bit programs
+         needs --arch win64).
 machine  prints the machine before step N (default: after the last step) as
          a .reg file, with the scenario.txt lines for its files, running
          services and shares as comments: a new scenario can start from it.
@@ -121,9 +129,11 @@ std::optional<vrinsim::Scenario> FindScenario(const std::string& scenarios, cons
 
 // Loads and plays the scenario; prints its mistakes (status 2) or, after the
 // play, its warnings.
-std::optional<vrinsim::PlayResult> PlayAndTell(const vrinsim::Scenario& scenario, size_t steps) {
+std::optional<vrinsim::PlayResult> PlayAndTell(const vrinsim::Scenario& scenario, size_t steps,
+                                               vrinsim::Engine* engine = nullptr) {
   try {
-    vrinsim::PlayResult result = vrinsim::Play(scenario, steps);
+    vrinsim::PlayResult result =
+        engine != nullptr ? vrinsim::Play(*engine, scenario, steps) : vrinsim::Play(scenario, steps);
     for (const vrinsim::Problem& warning : result.warnings) std::cerr << warning.Text() << "\n";
     return result;
   } catch (const vrinsim::StepError& error) {
@@ -133,6 +143,11 @@ std::optional<vrinsim::PlayResult> PlayAndTell(const vrinsim::Scenario& scenario
     for (const vrinsim::Problem& problem : error.Problems()) std::cerr << problem.Text() << "\n";
     std::cerr << "vrinsim: " << vrinsim::Count(error.Problems().size(), "mistake")
               << " in the scenario: nothing was played\n";
+    return std::nullopt;
+  } catch (const std::exception& error) {
+    // The engine itself failed: Wine would not boot, a tool was missing.
+    std::cerr << "vrinsim: the " << (engine != nullptr ? engine->Name() : "simulated")
+              << " engine failed: " << error.what() << "\n";
     return std::nullopt;
   }
 }
@@ -174,8 +189,22 @@ struct Options {
   std::optional<size_t> walks, steps;
   std::optional<uint64_t> seed;
   std::optional<std::string> findings;
+  std::optional<std::string> engine, arch;
   std::vector<std::string> words;
 };
+
+// The engine --engine and --arch ask for, or nothing after saying why this
+// machine cannot run it; null for the simulated engine.
+std::optional<std::unique_ptr<vrinsim::Engine>> ChosenEngine(const Options& options) {
+  if (options.engine.value_or("simulated") == "simulated") return std::unique_ptr<vrinsim::Engine>();
+  const std::string arch = options.arch.value_or("win32");
+  const std::string reason = vrinsim::WineCannotRun(arch);
+  if (!reason.empty()) {
+    std::cerr << "vrinsim: *** --engine wine --arch " << arch << " cannot play here: " << reason << " ***\n";
+    return std::nullopt;
+  }
+  return vrinsim::WineEngine(arch);
+}
 
 bool ColourWanted(const std::string& when) {
   if (when != "auto") return when == "always";
@@ -196,7 +225,9 @@ int Run(const Options& options, const std::string& which) {
       return 2;
     }
   }
-  std::optional<vrinsim::PlayResult> result = PlayAndTell(*scenario, vrinsim::kAllSteps);
+  std::optional<std::unique_ptr<vrinsim::Engine>> engine = ChosenEngine(options);
+  if (!engine) return 2;
+  std::optional<vrinsim::PlayResult> result = PlayAndTell(*scenario, vrinsim::kAllSteps, engine->get());
   if (!result) return 2;
   vrinsim::ReportOptions report = options.report;
   report.colour = ColourWanted(options.colour);
@@ -347,6 +378,16 @@ int main(int argc, char** argv) {
         }
         options.step = std::stoul(*given);
       }
+    } else if (arg == "--engine" || arg == "--arch") {
+      std::optional<std::string> given = value(arg == "--engine" ? "simulated or wine" : "win32 or win64");
+      if (!given) return 2;
+      if (arg == "--engine" && *given != "simulated" && *given != "wine") {
+        return Usage("--engine " + *given + ": the engine is simulated or wine");
+      }
+      if (arg == "--arch" && *given != "win32" && *given != "win64") {
+        return Usage("--arch " + *given + ": the architecture is win32 or win64");
+      }
+      (arg == "--engine" ? options.engine : options.arch) = *given;
     } else if (arg == "--no-wall-time") {
       options.report.wallTime = false;
     } else if (arg == "--changes-only") {
@@ -364,9 +405,13 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string>& words = options.words;
   const std::string command = words.empty() ? "" : words[0];
-  const bool forRun = options.logFile || !options.report.wallTime || options.report.changesOnly;
+  const bool forRun =
+      options.logFile || !options.report.wallTime || options.report.changesOnly || options.engine || options.arch;
   const bool forMachine = options.step || options.drives;
   const bool forExplore = options.walks || options.steps || options.seed || options.findings;
+  if (options.arch && options.engine.value_or("simulated") != "wine") {
+    return Usage("--arch " + *options.arch + " is for --engine wine");
+  }
   if ((forRun && command != "run") || (forMachine && command != "machine") || (forExplore && command != "explore")) {
     return Usage("an option given to a command that does not take it");
   }

@@ -351,8 +351,8 @@ std::vector<std::pair<std::string, std::string>> PropertiesLeftSet(const std::ma
   return changed;
 }
 
-// Which action failed, and the failure reports written while it ran, each
-// on one line: the first names the cause, the last the action's own report.
+}  // namespace
+
 std::string FailureOf(const std::vector<vrinroad::ActionCall>& calls, const std::vector<std::string>& log) {
   for (const vrinroad::ActionCall& call : calls) {
     if (call.result == ERROR_SUCCESS) continue;
@@ -378,6 +378,8 @@ std::string FailureOf(const std::vector<vrinroad::ActionCall>& calls, const std:
   }
   return "";
 }
+
+namespace {
 
 void PlayRoad(const Step& step, const vrinroad::PackageOptions& packageOptions, StepResult& out) {
   const auto [package, options] = RoadOf(step, packageOptions);

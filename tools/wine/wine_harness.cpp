@@ -362,6 +362,14 @@ RegistryValue ParseRegData(const std::string& data, bool unicode) {
 
 }  // namespace
 
+RunResult RunTool(const std::vector<std::string>& args, const fs::path& dir) {
+  auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> argv = args;
+  argv.at(0) = FindProgram(argv[0]);
+  ProcessResult result = Capture(argv, dir);
+  return {result.exitCode, result.output, SecondsSince(start)};
+}
+
 const char* ArchName(Arch arch) { return arch == Arch::kWin32 ? "win32" : "win64"; }
 
 std::string CannotRun(Arch arch) {
@@ -803,6 +811,14 @@ void Prefix::WriteFiles(const std::vector<std::pair<std::string, std::string>>& 
 }
 
 std::vector<std::optional<RegistryDump>> Prefix::ExportRegistry(const std::vector<std::string>& keys) const {
+  std::vector<std::optional<RegistryDump>> dumps;
+  for (const std::optional<std::string>& text : ExportRegistryText(keys)) {
+    dumps.emplace_back(text ? std::optional<RegistryDump>(ParseRegFile(*text)) : std::nullopt);
+  }
+  return dumps;
+}
+
+std::vector<std::optional<std::string>> Prefix::ExportRegistryText(const std::vector<std::string>& keys) const {
   std::vector<fs::path> files;
   std::vector<std::string> lines;
   for (const std::string& key : keys) {
@@ -812,16 +828,16 @@ std::vector<std::optional<RegistryDump>> Prefix::ExportRegistry(const std::vecto
   }
   RunBatch(lines);
   // reg writes no file for a key that does not exist.
-  std::vector<std::optional<RegistryDump>> dumps;
+  std::vector<std::optional<std::string>> texts;
   for (const fs::path& file : files) {
     if (!fs::exists(file)) {
-      dumps.emplace_back();
+      texts.emplace_back();
       continue;
     }
-    dumps.emplace_back(ParseRegFile(ReadTextFile(file)));
+    texts.emplace_back(ReadTextFile(file));
     fs::remove(file);
   }
-  return dumps;
+  return texts;
 }
 
 void Prefix::ImportRegistry(const std::string& regText) const {

@@ -68,9 +68,13 @@ struct RunResult {
   double seconds = 0;
 };
 
+// Runs a Linux tool (wixl, msibuild, msiinfo; looked up on PATH) in `dir`
+// with stdin from /dev/null. A tool that cannot be started is an error.
+RunResult RunTool(const std::vector<std::string>& args, const fs::path& dir);
+
 struct PackageOptions {
   std::string templateName;  // file name in tests/wine/packages, e.g. "smoke.wxs", or an absolute path
-  std::string workName;                             // work folder name under the prefix's work/, replaced if present
+  std::string workName;      // work folder name under the prefix's work/, replaced if present
   std::map<std::string, std::string> placeholders;  // NAME -> text for each "@NAME@"
   std::map<std::string, std::string> files;         // extra files written next to the .wxs: name -> contents
   std::vector<std::string> kitTables;          // kit folders or .idt files (under KitDir()) merged in by flatten.sh
@@ -212,6 +216,8 @@ class Prefix {
   std::optional<RegistryDump> ExportRegistry(const std::string& key) const;
   // The same for several keys in one wine start.
   std::vector<std::optional<RegistryDump>> ExportRegistry(const std::vector<std::string>& keys) const;
+  // The exported files' text (decoded), nullopt for a key that does not exist.
+  std::vector<std::optional<std::string>> ExportRegistryText(const std::vector<std::string>& keys) const;
 
   // `reg import` of .reg text given without its "Windows Registry Editor
   // Version 5.00" header.
