@@ -240,8 +240,14 @@ class WineInstaller : public Engine {
     if (mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot make a folder for the Wine prefix in /tmp");
     runDir_ = pattern;
     prefix_ = std::make_unique<wine::Prefix>(arch, runDir_);
+    prefix_->DoNotWaitForServer();
   }
   ~WineInstaller() override {
+    try {
+      prefix_->WaitForServer();
+    } catch (const std::exception&) {
+      // The prefix goes all the same.
+    }
     std::error_code ignored;
     if (std::getenv("VRINSIM_KEEP_PREFIX") == nullptr) fs::remove_all(runDir_, ignored);
   }
@@ -309,11 +315,23 @@ class WineInstaller : public Engine {
 
   MachineState ReadMachine() override {
     MachineState state;
-    std::vector<std::string> keys(std::begin(kReadKeys), std::end(kReadKeys));
-    keys.insert(keys.end(), seededKeys_.begin(), seededKeys_.end());
-    std::sort(keys.begin(), keys.end());
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    for (const std::optional<std::string>& text : prefix_->ExportRegistryText(keys)) {
+    // Each key once: none under another of the list.
+    // reg export names the keys as they are asked for: in the spelling of
+    // the list, the scenario's .reg files or the library.
+    std::map<std::string, std::string> keys;  // upper case -> as spelled
+    for (const char* key : kReadKeys) keys.emplace(Upper(key), key);
+    for (const std::string& key : seededKeys_) keys.emplace(Upper(key), key);
+    std::vector<std::string> outermost, outermostUpper;
+    for (const auto& [upper, key] : keys) {
+      // Sorted, so a key's listed parents come before it.
+      const bool under = std::any_of(outermostUpper.begin(), outermostUpper.end(), [&](const std::string& parent) {
+        return upper.compare(0, parent.size() + 1, parent + "\\") == 0;
+      });
+      if (under) continue;
+      outermost.push_back(key);
+      outermostUpper.push_back(upper);
+    }
+    for (const std::optional<std::string>& text : prefix_->ExportRegistryText(outermost)) {
       if (!text) continue;
       for (auto& [key, values] : RegistryValues(*text)) state.registry[key] = values;
     }
@@ -395,15 +413,11 @@ class WineInstaller : public Engine {
     if (text.rfind("Windows Registry Editor", 0) == 0 || text.rfind("REGEDIT4", 0) == 0) {
       text = firstLineEnd == std::string::npos ? "" : text.substr(firstLineEnd + 1);
     }
+    // Its keys are read back after every step (with their subkeys).
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
-      if (line.size() > 2 && line[0] == '[' && line[1] != '-') {
-        std::string key = line.substr(1, line.find(']') - 1);
-        // Its first three levels: the vendor's key, say, read back whole.
-        size_t cut = 0;
-        for (int level = 0; level < 3 && cut != std::string::npos; ++level) cut = key.find('\\', cut + 1);
-        seededKeys_.push_back(cut == std::string::npos ? key : key.substr(0, cut));
-      }
+      if (line.size() > 2 && line[0] == '[' && line[1] != '-')
+        seededKeys_.push_back(line.substr(1, line.find(']') - 1));
     }
     try {
       prefix_->ImportRegistry(text);

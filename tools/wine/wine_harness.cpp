@@ -623,7 +623,7 @@ RunResult Prefix::Run(const std::vector<std::string>& args, const fs::path& work
     throw std::runtime_error(std::string(ArchName(arch_)) + " wine " + (args.empty() ? std::string() : args[0]) +
                              " timed out after " + std::to_string(kWineTimeoutSeconds) + " s:\n" + result.output);
   }
-  WaitForServer();
+  if (waitForServer_) WaitForServer();
   return {result.exitCode, result.output, SecondsSince(start)};
 }
 

@@ -175,6 +175,14 @@ class Prefix {
   // processes are serialised on the prefix's lock.
   RunResult Run(const std::vector<std::string>& args, const fs::path& workingDir = {}) const;
 
+  // Lets calls follow each other while the wineserver of the previous one
+  // is still there (it stays about two seconds after its last program),
+  // rather than waiting for it to exit: for one process alone in its
+  // prefix, which has no other process's files to wait for.
+  void DoNotWaitForServer() { waitForServer_ = false; }
+  // Waits for the prefix's wineserver to exit.
+  void WaitForServer() const;
+
   // Runs the lines as one batch file under Wine's cmd: several reg and sc
   // commands for the price of one wine start.
   RunResult RunBatch(const std::vector<std::string>& lines) const;
@@ -225,7 +233,6 @@ class Prefix {
 
  private:
   double EnsureLocked() const;
-  void WaitForServer() const;
   std::map<std::string, std::string> Environment() const;
   // The architecture's loader followed by args.
   std::vector<std::string> Command(const std::vector<std::string>& args) const;
@@ -237,6 +244,7 @@ class Prefix {
 
   Arch arch_;
   fs::path dir_;
+  bool waitForServer_ = true;
 };
 
 }  // namespace wine
