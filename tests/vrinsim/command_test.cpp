@@ -61,6 +61,11 @@ TEST(VrinsimCommand, AnswersEachCommandAndOptionWithItsStatus) {
       {"run repair --color=purple", 2, "", "vrinsim: --color=purple: the colour is auto, always or never\n"},
       {"machine repair --step 3", 2, "", "vrinsim: --step 3: the scenario has 2 steps\n"},
       {"list --step 1", 2, "", "vrinsim: an option given to a command that does not take it\n"},
+      {"machine repair --json x.json", 2, "", "vrinsim: an option given to a command that does not take it\n"},
+      {"run repair --json /nonexistent/folder/x.json", 2, "",
+       "vrinsim: cannot write the JSON report /nonexistent/folder/x.json: No such file or directory\n"},
+      {"compare repair --arch x86", 2, "", "vrinsim: --arch x86: the architecture is win32 or win64\n"},
+      {"compare", 2, "", "vrinsim: compare takes one SCENARIO\n"},
       {"run driver-name-taken", 1, "Verdict: failed: VrinNTMergePreInstallFinalize returned 1603",
        "vrinsim: the road failed: VrinNTMergePreInstallFinalize returned 1603\n"
        "    ERR: OV VRIN : VrinNTInstallDriver : 1078 / CONTEXT = VrinNTInstallDriver : CreateService / "

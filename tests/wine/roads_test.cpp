@@ -8,7 +8,9 @@
 // machine from the same starting machine, and Wine's registry and folders
 // are read back beside the simulated machine's.
 //
-// Where Wine's logs and the simulated roads differ, and why:
+// Where Wine's logs and the simulated roads differ, and why (vrinsim's list
+// of known engine differences, tools/vrinsim/engine_differences.cpp, names
+// the same ones, and this test reads logs through its normalisations):
 // - An exit line "Name <- [n]" reads "Name <- " on Wine: its installer
 //   formats an INFO text once more, and "[n]" is taken for a property
 //   reference. RoadLines drops the "[n]" of the simulated lines.
@@ -77,6 +79,7 @@
 #include "tests/roads/road_fixture.h"
 #include "tests/wine/wine_test.h"
 #include "tools/road/pe_builder.h"
+#include "tools/vrinsim/engine_differences.h"
 
 namespace {
 
@@ -85,7 +88,6 @@ using vrinroad::Lines;
 const char kProductKey[] = "HKEY_LOCAL_MACHINE\\Software\\Orvannic\\Lumicor Velmora\\CurrentVersion";
 const char kVendorKey[] = "HKEY_LOCAL_MACHINE\\Software\\Orvannic";
 const char kLanmanKey[] = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\LanmanServer\\Parameters";
-const char kTraceMark[] = "OV VRIN : ";
 
 const std::set<std::string> kOrchestrators = {"VrinNTMergePostLaunchConditions",   "VrinNTMergePostInstallInitialize",
                                               "VrinGUIMergePostInstallInitialize", "VrinNTMergePreInstallExecute",
@@ -102,35 +104,17 @@ bool IsActionTrace(const std::string& text) {
   return rest == " ->" || rest == " -->" || rest.rfind(" <-", 0) == 0;
 }
 
-// "Action start hh:mm:ss: Name." / "Action ended hh:mm:ss: Name. Return
-// value n." of an orchestrator, without the time; empty for anything else.
+// "Action start: Name." / "Action ended: Name. Return value n." of an
+// orchestrator; empty for anything else.
 std::string OrchestratorLine(const std::string& line) {
-  for (const char* kind : {"Action start ", "Action ended "}) {
-    const size_t at = line.find(kind);
-    if (at == std::string::npos) continue;
-    const size_t colon = line.find(": ", at);
-    if (colon == std::string::npos) return {};
-    const std::string rest = line.substr(colon + 2);
-    const std::string name = rest.substr(0, rest.find('.'));
-    if (kOrchestrators.count(name) == 0) return {};
-    return std::string(kind, 12) + rest;
-  }
-  return {};
+  const std::string action = vrinsim::ActionLine(line);
+  return kOrchestrators.count(vrinsim::ActionOf(action)) ? action : std::string();
 }
 
-// The library's text of a trace line, empty for any other line. An exit
-// line's " <- [n]" is shown as " <- ", as Wine's log shows it: an INFO text
-// is formatted once more there, and "[n]" is read as a property reference to
-// nothing.
-std::string TraceText(const std::string& line) {
-  const size_t mark = line.find(kTraceMark);
-  if (mark == std::string::npos) return {};
-  std::string text = line.substr(mark + sizeof(kTraceMark) - 1);
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
-  const size_t result = text.find(" <- [");
-  if (result != std::string::npos && text.back() == ']') text = text.substr(0, result) + " <- ";
-  return text;
-}
+// The library's text of a trace line as Wine's log shows it, empty for any
+// other line: Wine's installer formats an INFO text once more, so an exit
+// line's " <- [n]" reads " <- " there.
+std::string TraceText(const std::string& line) { return vrinsim::FormattedOnceMore(vrinsim::LibraryText(line)); }
 
 // The road's skeleton in a log: orchestrator start and end lines and the
 // library's entry and exit lines, in order.

@@ -195,31 +195,23 @@ std::map<std::string, ShareState> Shares() {
   return shares;
 }
 
-// Lines of one section, under its heading when there are any.
-void AddSection(std::vector<std::string>& lines, const char* heading, const std::vector<std::string>& section) {
-  if (section.empty()) return;
-  lines.push_back(heading);
-  for (const std::string& line : section) lines.push_back("  " + line);
-}
-
-std::vector<std::string> RegistryChanges(const MachineState& before, const MachineState& after) {
-  std::vector<std::string> lines;
-  auto keyLines = [&](const std::string& key) {
-    std::vector<std::string> values;
+void RegistryChanges(const MachineState& before, const MachineState& after, std::vector<MachineChange>& changes) {
+  auto valueChanges = [&](const std::string& key) {
+    std::vector<MachineChange> values;
     const auto* old = before.registry.count(key) ? &before.registry.at(key) : nullptr;
     const auto* now = after.registry.count(key) ? &after.registry.at(key) : nullptr;
     if (now != nullptr) {
       for (const auto& [name, value] : *now) {
         if (old == nullptr || !old->count(name)) {
-          values.push_back("+ " + name + "=" + value);
+          values.push_back({"registry", "value added", key, name, "", value});
         } else if (old->at(name) != value) {
-          values.push_back("~ " + name + "=" + value + "   (was " + old->at(name) + ")");
+          values.push_back({"registry", "value changed", key, name, old->at(name), value});
         }
       }
     }
     if (old != nullptr) {
       for (const auto& [name, value] : *old) {
-        if (now == nullptr || !now->count(name)) values.push_back("- " + name + "=" + value);
+        if (now == nullptr || !now->count(name)) values.push_back({"registry", "value deleted", key, name, value, ""});
       }
     }
     return values;
@@ -233,7 +225,7 @@ std::vector<std::string> RegistryChanges(const MachineState& before, const Machi
   for (const std::string& key : keys) {
     bool added = !before.registry.count(key);
     bool deleted = !after.registry.count(key);
-    std::vector<std::string> values = keyLines(key);
+    std::vector<MachineChange> values = valueChanges(key);
     if (!added && !deleted && values.empty()) continue;
     // An empty key added or deleted on the way to a deeper one says nothing.
     if (values.empty()) {
@@ -241,85 +233,103 @@ std::vector<std::string> RegistryChanges(const MachineState& before, const Machi
       auto next = side.upper_bound(key);
       if (next != side.end() && next->first.rfind(key + "\\", 0) == 0) continue;
     }
-    lines.push_back(deleted ? "[-" + key + "]" : added ? "[+" + key + "]" : "[" + key + "]");
-    for (const std::string& value : values) lines.push_back("  " + value);
+    if (added || deleted) changes.push_back({"registry", deleted ? "key deleted" : "key added", key, "", "", ""});
+    changes.insert(changes.end(), values.begin(), values.end());
   }
-  return lines;
 }
 
-std::vector<std::string> ServiceChanges(const MachineState& before, const MachineState& after) {
-  std::vector<std::string> lines;
+void ServiceChanges(const MachineState& before, const MachineState& after, std::vector<MachineChange>& changes) {
   for (const auto& [name, now] : after.services) {
     auto old = before.services.find(name);
     if (old == before.services.end()) {
-      lines.push_back("+ " + name + " created: " + now.config + "; " + now.state);
+      changes.push_back({"service", "created", name, "", "", now.config + "; " + now.state});
       continue;
     }
-    if (old->second.config != now.config) lines.push_back("~ " + name + " reconfigured: " + now.config);
-    if (old->second.state != now.state) lines.push_back("~ " + name + " " + old->second.state + " -> " + now.state);
+    if (old->second.config != now.config) {
+      changes.push_back({"service", "reconfigured", name, "", old->second.config, now.config});
+    }
+    if (old->second.state != now.state) changes.push_back({"service", "state", name, "", old->second.state, now.state});
     if (!old->second.markedForDeletion && now.markedForDeletion) {
-      lines.push_back("! " + name + " marked for deletion: it goes at the next restart");
+      changes.push_back({"service", "marked for deletion", name, "", "", ""});
     }
   }
   for (const auto& [name, old] : before.services) {
-    if (!after.services.count(name)) lines.push_back("- " + name + " deleted");
+    if (!after.services.count(name)) {
+      changes.push_back({"service", "deleted", name, "", old.config + "; " + old.state, ""});
+    }
   }
-  return lines;
 }
 
-// " 9.0.12.0" for a file with a version resource, "" for any other.
-std::string VersionSuffix(const std::string& content) {
+// "9.0.12.0" for a file with a version resource, "" for any other.
+std::string VersionOf(const std::string& content) {
   std::optional<vrintest::FileVersion> version = vrinroad::FileVersionOf(content);
-  return version ? " " + vrinroad::VersionText(*version) : "";
+  return version ? vrinroad::VersionText(*version) : "";
 }
 
-std::vector<std::string> FileChanges(const MachineState& before, const MachineState& after) {
-  std::vector<std::string> lines;
+void FileChanges(const MachineState& before, const MachineState& after, std::vector<MachineChange>& changes) {
   for (const auto& [path, content] : after.files) {
     auto old = before.files.find(path);
     if (old == before.files.end()) {
-      lines.push_back("+ " + path + VersionSuffix(content));
+      changes.push_back({"file", "added", path, "", "", VersionOf(content)});
     } else if (old->second != content) {
-      std::string was = VersionSuffix(old->second);
-      std::string now = VersionSuffix(content);
-      if (was == now) {
-        lines.push_back("~ " + path + now + " (changed)");
-      } else {
-        lines.push_back("~ " + path + (was.empty() ? " (unversioned)" : was) + " ->" +
-                        (now.empty() ? " (unversioned)" : now));
-      }
+      changes.push_back({"file", "changed", path, "", VersionOf(old->second), VersionOf(content)});
     }
   }
   for (const auto& [path, content] : before.files) {
-    if (!after.files.count(path)) lines.push_back("- " + path + VersionSuffix(content));
+    if (!after.files.count(path)) changes.push_back({"file", "deleted", path, "", VersionOf(content), ""});
   }
   for (const std::string& path : NewPendingDeletions(before, after)) {
-    lines.push_back("! " + path + " deleted at the next restart");
+    changes.push_back({"file", "deleted at restart", path, "", "", ""});
   }
-  return lines;
 }
 
-std::vector<std::string> ShareChanges(const MachineState& before, const MachineState& after) {
-  std::vector<std::string> lines;
-  auto describe = [](const std::string& name, const ShareState& share) {
-    return name + " -> " + share.path + (share.remark.empty() ? "" : " \"" + share.remark + "\"") +
-           ", access: " + share.access;
+void ShareChanges(const MachineState& before, const MachineState& after, std::vector<MachineChange>& changes) {
+  auto describe = [](const ShareState& share) {
+    return share.path + (share.remark.empty() ? "" : " \"" + share.remark + "\"") + ", access: " + share.access;
   };
   for (const auto& [name, now] : after.shares) {
     auto old = before.shares.find(name);
     if (old == before.shares.end()) {
-      lines.push_back("+ " + describe(name, now));
+      changes.push_back({"share", "added", name, "", "", describe(now)});
     } else if (old->second.path != now.path || old->second.remark != now.remark || old->second.access != now.access) {
-      lines.push_back("~ " + describe(name, now));
+      changes.push_back({"share", "changed", name, "", describe(old->second), describe(now)});
     }
   }
   for (const auto& [name, old] : before.shares) {
-    if (!after.shares.count(name)) lines.push_back("- " + describe(name, old));
+    if (!after.shares.count(name)) changes.push_back({"share", "deleted", name, "", describe(old), ""});
   }
-  return lines;
 }
 
 }  // namespace
+
+std::string ChangeLine(const MachineChange& change) {
+  const std::string& what = change.what;
+  if (change.area == "registry") {
+    if (what == "key added") return "[+" + change.key + "]";
+    if (what == "key deleted") return "[-" + change.key + "]";
+    if (what == "value added") return "+ " + change.name + "=" + change.after;
+    if (what == "value changed") return "~ " + change.name + "=" + change.after + "   (was " + change.before + ")";
+    return "- " + change.name + "=" + change.before;
+  }
+  if (change.area == "service") {
+    if (what == "created") return "+ " + change.key + " created: " + change.after;
+    if (what == "reconfigured") return "~ " + change.key + " reconfigured: " + change.after;
+    if (what == "state") return "~ " + change.key + " " + change.before + " -> " + change.after;
+    if (what == "marked for deletion") return "! " + change.key + " marked for deletion: it goes at the next restart";
+    return "- " + change.key + " deleted";
+  }
+  if (change.area == "file") {
+    auto suffix = [](const std::string& version) { return version.empty() ? "" : " " + version; };
+    if (what == "added") return "+ " + change.key + suffix(change.after);
+    if (what == "deleted") return "- " + change.key + suffix(change.before);
+    if (what == "deleted at restart") return "! " + change.key + " deleted at the next restart";
+    if (change.before == change.after) return "~ " + change.key + suffix(change.after) + " (changed)";
+    auto shown = [&](const std::string& version) { return version.empty() ? " (unversioned)" : suffix(version); };
+    return "~ " + change.key + shown(change.before) + " ->" + shown(change.after);
+  }
+  const char* sign = what == "added" ? "+ " : what == "changed" ? "~ " : "- ";
+  return sign + change.key + " -> " + (what == "deleted" ? change.before : change.after);
+}
 
 std::vector<std::string> PendingDeletions() {
   std::vector<std::string> paths;
@@ -392,13 +402,42 @@ std::string MachineText(const std::string& description) {
   return text;
 }
 
-std::vector<std::string> DescribeChanges(const MachineState& before, const MachineState& after) {
+std::vector<MachineChange> ChangesBetween(const MachineState& before, const MachineState& after) {
+  std::vector<MachineChange> changes;
+  RegistryChanges(before, after, changes);
+  ServiceChanges(before, after, changes);
+  FileChanges(before, after, changes);
+  ShareChanges(before, after, changes);
+  return changes;
+}
+
+std::vector<std::string> DescribeChanges(const std::vector<MachineChange>& changes) {
+  const std::map<std::string, std::string> headings = {
+      {"registry", "Registry:"}, {"service", "Services:"}, {"file", "Files:"}, {"share", "Shares:"}};
   std::vector<std::string> lines;
-  AddSection(lines, "Registry:", RegistryChanges(before, after));
-  AddSection(lines, "Services:", ServiceChanges(before, after));
-  AddSection(lines, "Files:", FileChanges(before, after));
-  AddSection(lines, "Shares:", ShareChanges(before, after));
+  std::string area, key;
+  for (const MachineChange& change : changes) {
+    if (change.area != area) {
+      area = change.area;
+      key.clear();
+      lines.push_back(headings.count(area) ? headings.at(area) : area + ":");
+    }
+    if (area != "registry") {
+      lines.push_back("  " + ChangeLine(change));
+      continue;
+    }
+    const bool ofKey = change.what == "key added" || change.what == "key deleted";
+    if (change.key != key) {
+      key = change.key;
+      lines.push_back("  " + (ofKey ? ChangeLine(change) : "[" + key + "]"));
+    }
+    if (!ofKey) lines.push_back("    " + ChangeLine(change));
+  }
   return lines;
+}
+
+std::vector<std::string> DescribeChanges(const MachineState& before, const MachineState& after) {
+  return DescribeChanges(ChangesBetween(before, after));
 }
 
 }  // namespace vrinsim

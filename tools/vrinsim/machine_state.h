@@ -56,6 +56,30 @@ std::string MachineText(const std::string& description);
 // that only a copied file can give.
 std::optional<std::string> ScenarioFileLine(const std::string& path, const std::string& content);
 
+// One change of the machine, as the report and the JSON report tell it.
+struct MachineChange {
+  std::string area;  // "registry", "service", "file", "share"
+  std::string what;  // registry: "key added", "key deleted", "value added", "value changed", "value deleted";
+                     // service: "created", "reconfigured", "state", "marked for deletion", "deleted";
+                     // file: "added", "changed", "deleted", "deleted at restart"; share: "added", "changed", "deleted"
+  std::string key;   // the registry key, service name, file path or share name
+  std::string name;  // the registry value's name ("@" for the default value); empty elsewhere
+  std::string before;  // a value's .reg text, a service's configuration or state, a file's version ("" for none), a
+  std::string after;   // share's path, remark and access; empty where there is nothing on that side
+};
+
+// The changes from before to after: registry keys in order (a key's own
+// change before its values), then services, files and shares.
+std::vector<MachineChange> ChangesBetween(const MachineState& before, const MachineState& after);
+
+// A change as its report line: "[+key]" or "[-key]" for a registry key's own
+// change, a registry value's without its key.
+std::string ChangeLine(const MachineChange& change);
+
+// The changes as report lines (empty: none). Each section starts with its
+// heading: "Registry:", "Services:", "Files:", "Shares:".
+std::vector<std::string> DescribeChanges(const std::vector<MachineChange>& changes);
+
 // The changes from before to after, as report lines (empty: none). Each
 // section starts with its heading: "Registry:", "Services:", "Files:",
 // "Shares:".

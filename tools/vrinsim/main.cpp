@@ -17,11 +17,13 @@
 
 #include "host/filesystem.h"
 #include "tools/vrinsim/action_table.h"
+#include "tools/vrinsim/compare.h"
 #include "tools/vrinsim/engine.h"
 #include "tools/vrinsim/explore.h"
 #include "tools/vrinsim/machine_state.h"
 #include "tools/vrinsim/player.h"
 #include "tools/vrinsim/report.h"
+#include "tools/vrinsim/report_json.h"
 #include "tools/vrinsim/scenario.h"
 
 namespace {
@@ -31,9 +33,10 @@ namespace fs = std::filesystem;
 const char kVersion[] = "vrinsim 1.1";
 
 const char kUsage[] = R"(usage: vrinsim run SCENARIO [--engine simulated|wine] [--arch win32|win64] [--log FILE]
-                    [--changes-only] [--color=auto|always|never] [--no-wall-time] [--scenarios DIR]
+                    [--changes-only] [--color=auto|always|never] [--no-wall-time] [--json FILE] [--scenarios DIR]
+       vrinsim compare SCENARIO [--arch win32|win64] [--no-wall-time] [--json FILE] [--scenarios DIR]
        vrinsim machine SCENARIO [--step N] [--drives DIR] [--scenarios DIR]
-       vrinsim explore [--walks N] [--steps N] [--seed N] [--findings DIR]
+       vrinsim explore [--walks N] [--steps N] [--seed N] [--findings DIR] [--json FILE]
        vrinsim list [--scenarios DIR]
        vrinsim actions
        vrinsim --help | --version
@@ -55,6 +58,16 @@ run      plays SCENARIO (a bundled scenario's name or a scenario folder) and
          says where Wine could not do what the scenario asks. --arch picks the
          build (default win32; a machine that cannot run 32-bit programs
          needs --arch win64).
+compare  plays SCENARIO on the simulated engine and on Wine's msiexec with the
+         shipped DLL (--arch win32, the default, or win64) and prints, step
+         by step, the differences: the library's log lines, actions and
+         results, properties left set and the machine's changes. A known
+         difference between the engines is named and explained; any other
+         is unexplained. Exits 0 when every difference is known, 1 when one
+         is unexplained, 2 on a bad scenario or command line, or when the
+         Wine engine cannot run on this machine (it says why).
+--json   (run, compare, explore) also writes the report as JSON to FILE:
+         schema "vrinsim-report/1", described in the README.
 machine  prints the machine before step N (default: after the last step) as
          a .reg file, with the scenario.txt lines for its files, running
          services and shares as comments: a new scenario can start from it.
@@ -127,14 +140,15 @@ std::optional<vrinsim::Scenario> FindScenario(const std::string& scenarios, cons
   }
 }
 
-// Loads and plays the scenario; prints its mistakes (status 2) or, after the
-// play, its warnings.
-std::optional<vrinsim::PlayResult> PlayAndTell(const vrinsim::Scenario& scenario, size_t steps,
-                                               vrinsim::Engine* engine = nullptr) {
+// Plays the scenario on the engine; prints its mistakes (status 2) or, after
+// the play, its warnings when asked to.
+std::optional<vrinsim::PlayResult> PlayAndTell(vrinsim::Engine& engine, const vrinsim::Scenario& scenario, size_t steps,
+                                               bool warn = true) {
   try {
-    vrinsim::PlayResult result =
-        engine != nullptr ? vrinsim::Play(*engine, scenario, steps) : vrinsim::Play(scenario, steps);
-    for (const vrinsim::Problem& warning : result.warnings) std::cerr << warning.Text() << "\n";
+    vrinsim::PlayResult result = vrinsim::Play(engine, scenario, steps);
+    if (warn) {
+      for (const vrinsim::Problem& warning : result.warnings) std::cerr << warning.Text() << "\n";
+    }
     return result;
   } catch (const vrinsim::StepError& error) {
     std::cerr << error.what() << "\nvrinsim: the play stopped there, so nothing is reported\n";
@@ -145,11 +159,35 @@ std::optional<vrinsim::PlayResult> PlayAndTell(const vrinsim::Scenario& scenario
               << " in the scenario: nothing was played\n";
     return std::nullopt;
   } catch (const std::exception& error) {
-    // The engine itself failed: Wine would not boot, a tool was missing.
-    std::cerr << "vrinsim: the " << (engine != nullptr ? engine->Name() : "simulated")
-              << " engine failed: " << error.what() << "\n";
+    // An engine that could not be set up on this machine.
+    std::cerr << "vrinsim: the " << engine.Name() << " engine cannot play here: " << error.what() << "\n";
     return std::nullopt;
   }
+}
+
+// A file a report goes to, opened before anything plays: one that cannot be
+// written stops the command first.
+bool OpenOutput(const std::optional<std::string>& file, const char* what, std::ofstream& stream) {
+  if (!file) return true;
+  stream.open(*file, std::ios::binary | std::ios::trunc);
+  if (!stream) {
+    std::cerr << "vrinsim: cannot write the " << what << " " << *file << ": " << std::strerror(errno) << "\n";
+    return false;
+  }
+  return true;
+}
+
+// Writes the text into an opened output and closes it; true when written.
+bool WriteOutput(const std::optional<std::string>& file, const char* what, std::ofstream& stream,
+                 const std::string& text) {
+  if (!stream.is_open()) return true;
+  stream << text;
+  stream.close();
+  if (!stream) {
+    std::cerr << "vrinsim: cannot write the " << what << " " << *file << "\n";
+    return false;
+  }
+  return true;
 }
 
 std::string TitleOf(const fs::path& folder) {
@@ -182,6 +220,8 @@ int List(const std::string& scenarios) {
 struct Options {
   std::string scenarios = VRINSIM_SCENARIOS_DIR;
   std::optional<std::string> logFile;
+  std::optional<std::string> jsonFile;
+  std::optional<std::string> arch;
   std::string colour = "auto";
   vrinsim::ReportOptions report;
   std::optional<size_t> step;
@@ -189,21 +229,26 @@ struct Options {
   std::optional<size_t> walks, steps;
   std::optional<uint64_t> seed;
   std::optional<std::string> findings;
-  std::optional<std::string> engine, arch;
+  std::optional<std::string> engine;
   std::vector<std::string> words;
 };
 
-// The engine --engine and --arch ask for, or nothing after saying why this
-// machine cannot run it; null for the simulated engine.
-std::optional<std::unique_ptr<vrinsim::Engine>> ChosenEngine(const Options& options) {
-  if (options.engine.value_or("simulated") == "simulated") return std::unique_ptr<vrinsim::Engine>();
+// The engine --engine and --arch ask for; null after saying why this machine
+// cannot run it.
+std::unique_ptr<vrinsim::Engine> ChosenEngine(const Options& options) {
+  if (options.engine.value_or("simulated") == "simulated") return vrinsim::SimulatedEngine();
   const std::string arch = options.arch.value_or("win32");
   const std::string reason = vrinsim::WineCannotRun(arch);
   if (!reason.empty()) {
     std::cerr << "vrinsim: *** --engine wine --arch " << arch << " cannot play here: " << reason << " ***\n";
-    return std::nullopt;
+    return nullptr;
   }
-  return vrinsim::WineEngine(arch);
+  try {
+    return vrinsim::WineEngine(arch);
+  } catch (const std::exception& error) {
+    std::cerr << "vrinsim: the Wine engine: " << error.what() << "\n";
+    return nullptr;
+  }
 }
 
 bool ColourWanted(const std::string& when) {
@@ -216,29 +261,18 @@ bool ColourWanted(const std::string& when) {
 int Run(const Options& options, const std::string& which) {
   std::optional<vrinsim::Scenario> scenario = FindScenario(options.scenarios, which);
   if (!scenario) return 2;
-  // A log that cannot be written stops the run before any road plays.
-  std::ofstream log;
-  if (options.logFile) {
-    log.open(*options.logFile, std::ios::binary | std::ios::trunc);
-    if (!log) {
-      std::cerr << "vrinsim: cannot write the log file " << *options.logFile << ": " << std::strerror(errno) << "\n";
-      return 2;
-    }
-  }
-  std::optional<std::unique_ptr<vrinsim::Engine>> engine = ChosenEngine(options);
+  std::ofstream log, json;
+  if (!OpenOutput(options.logFile, "log file", log) || !OpenOutput(options.jsonFile, "JSON report", json)) return 2;
+  std::unique_ptr<vrinsim::Engine> engine = ChosenEngine(options);
   if (!engine) return 2;
-  std::optional<vrinsim::PlayResult> result = PlayAndTell(*scenario, vrinsim::kAllSteps, engine->get());
+  std::optional<vrinsim::PlayResult> result = PlayAndTell(*engine, *scenario, vrinsim::kAllSteps);
   if (!result) return 2;
   vrinsim::ReportOptions report = options.report;
   report.colour = ColourWanted(options.colour);
   std::cout << vrinsim::Report(*scenario, *result, report) << std::flush;
-  if (log.is_open()) {
-    log << vrinsim::LogText(*result);
-    log.close();
-    if (!log) {
-      std::cerr << "vrinsim: cannot write the log file " << *options.logFile << "\n";
-      return 2;
-    }
+  if (!WriteOutput(options.logFile, "log file", log, vrinsim::LogText(*result)) ||
+      !WriteOutput(options.jsonFile, "JSON report", json, vrinsim::PlayJson(*scenario, *result))) {
+    return 2;
   }
   if (result->failed) {
     std::cerr << "vrinsim: the road failed: " << result->steps.back().failure << "\n";
@@ -262,7 +296,8 @@ int Machine(const Options& options, const std::string& which) {
     return 2;
   }
   const size_t played = options.step ? *options.step - 1 : count;
-  std::optional<vrinsim::PlayResult> result = PlayAndTell(scenario, played);
+  std::unique_ptr<vrinsim::Engine> engine = vrinsim::SimulatedEngine();
+  std::optional<vrinsim::PlayResult> result = PlayAndTell(*engine, scenario, played);
   if (!result) return 2;
   std::string description = "The machine of scenario " + scenario.name + " ";
   if (result->failed) {
@@ -290,6 +325,45 @@ int Machine(const Options& options, const std::string& which) {
   return 0;
 }
 
+int Compare(const Options& options, const std::string& which) {
+  std::optional<vrinsim::Scenario> scenario = FindScenario(options.scenarios, which);
+  if (!scenario) return 2;
+  const std::string arch = options.arch.value_or("win32");
+  const std::string cannot = vrinsim::WineCannotRun(arch);
+  if (!cannot.empty()) {
+    std::cerr << "vrinsim: CANNOT COMPARE: Wine's " << arch << " engine cannot run on this machine: " << cannot << "\n";
+    if (arch == "win32") std::cerr << "vrinsim: --arch win64 compares with the 64-bit build under 64-bit Wine\n";
+    return 2;
+  }
+  std::ofstream json;
+  if (!OpenOutput(options.jsonFile, "JSON report", json)) return 2;
+  std::unique_ptr<vrinsim::Engine> simulatedEngine = vrinsim::SimulatedEngine();
+  std::optional<vrinsim::PlayResult> simulated = PlayAndTell(*simulatedEngine, *scenario, vrinsim::kAllSteps);
+  if (!simulated) return 2;
+  std::unique_ptr<vrinsim::Engine> wineEngine;
+  try {
+    wineEngine = vrinsim::WineEngine(arch);
+  } catch (const std::exception& error) {
+    std::cerr << "vrinsim: CANNOT COMPARE: Wine's " << arch << " engine: " << error.what() << "\n";
+    return 2;
+  }
+  // The scenario's warnings were told after the first play.
+  std::optional<vrinsim::PlayResult> wine = PlayAndTell(*wineEngine, *scenario, vrinsim::kAllSteps, false);
+  if (!wine) return 2;
+  const vrinsim::Comparison comparison = vrinsim::Compare(*simulated, *wine);
+  std::cout << vrinsim::ComparisonText(*scenario, comparison, *simulated, *wine, options.report.wallTime) << std::flush;
+  if (!WriteOutput(options.jsonFile, "JSON report", json,
+                   vrinsim::CompareJson(*scenario, comparison, *simulated, *wine))) {
+    return 2;
+  }
+  if (comparison.Unexplained() > 0) {
+    std::cerr << "vrinsim: " << vrinsim::Count(comparison.Unexplained(), "unexplained difference")
+              << " between the simulated engine and " << wine->engine << "\n";
+    return 1;
+  }
+  return 0;
+}
+
 int Explore(const Options& options) {
   vrinsim::ExploreOptions explore;
   explore.seed = options.seed ? *options.seed : std::random_device()();
@@ -305,6 +379,8 @@ int Explore(const Options& options) {
         std::cerr << "\rwalk " << done << " of " << explore.walks << std::flush;
     };
   }
+  std::ofstream json;
+  if (!OpenOutput(options.jsonFile, "JSON report", json)) return 2;
   vrinsim::ExploreReport report;
   try {
     report = vrinsim::Explore(explore);
@@ -315,6 +391,7 @@ int Explore(const Options& options) {
   }
   if (terminal) std::cerr << "\r\033[K" << std::flush;
   std::cout << vrinsim::ExploreText(report) << std::flush;
+  if (!WriteOutput(options.jsonFile, "JSON report", json, vrinsim::ExploreJson(report))) return 2;
   return report.findings.empty() ? 0 : 1;
 }
 
@@ -359,6 +436,16 @@ int main(int argc, char** argv) {
       if (arg == "--walks") options.walks = *number;
       if (arg == "--steps") options.steps = *number;
       if (arg == "--seed") options.seed = *number;
+    } else if (arg == "--json") {
+      std::optional<std::string> given = value("a file name");
+      if (!given) return 2;
+      options.jsonFile = *given;
+    } else if (arg == "--arch") {
+      std::optional<std::string> given = value("win32 or win64");
+      if (!given) return 2;
+      if (*given != "win32" && *given != "win64")
+        return Usage("--arch " + *given + ": the architecture is win32 or win64");
+      options.arch = *given;
     } else if (arg == "--findings") {
       std::optional<std::string> given = value("a folder");
       if (!given) return 2;
@@ -378,16 +465,12 @@ int main(int argc, char** argv) {
         }
         options.step = std::stoul(*given);
       }
-    } else if (arg == "--engine" || arg == "--arch") {
-      std::optional<std::string> given = value(arg == "--engine" ? "simulated or wine" : "win32 or win64");
+    } else if (arg == "--engine") {
+      std::optional<std::string> given = value("simulated or wine");
       if (!given) return 2;
-      if (arg == "--engine" && *given != "simulated" && *given != "wine") {
+      if (*given != "simulated" && *given != "wine")
         return Usage("--engine " + *given + ": the engine is simulated or wine");
-      }
-      if (arg == "--arch" && *given != "win32" && *given != "win64") {
-        return Usage("--arch " + *given + ": the architecture is win32 or win64");
-      }
-      (arg == "--engine" ? options.engine : options.arch) = *given;
+      options.engine = *given;
     } else if (arg == "--no-wall-time") {
       options.report.wallTime = false;
     } else if (arg == "--changes-only") {
@@ -405,14 +488,16 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string>& words = options.words;
   const std::string command = words.empty() ? "" : words[0];
-  const bool forRun =
-      options.logFile || !options.report.wallTime || options.report.changesOnly || options.engine || options.arch;
+  const bool forRun = options.logFile || options.report.changesOnly || options.engine;
+  const bool forPlays = !options.report.wallTime || options.arch;  // run and compare
   const bool forMachine = options.step || options.drives;
   const bool forExplore = options.walks || options.steps || options.seed || options.findings;
-  if (options.arch && options.engine.value_or("simulated") != "wine") {
+  const bool reports = command == "run" || command == "compare" || command == "explore";  // --json
+  if (command == "run" && options.arch && options.engine.value_or("simulated") != "wine") {
     return Usage("--arch " + *options.arch + " is for --engine wine");
   }
-  if ((forRun && command != "run") || (forMachine && command != "machine") || (forExplore && command != "explore")) {
+  if ((forRun && command != "run") || (forPlays && command != "run" && command != "compare") ||
+      (forMachine && command != "machine") || (forExplore && command != "explore") || (options.jsonFile && !reports)) {
     return Usage("an option given to a command that does not take it");
   }
   if (words.size() == 1 && command == "list") return List(options.scenarios);
@@ -423,6 +508,7 @@ int main(int argc, char** argv) {
   if (words.size() == 1 && command == "explore") return Explore(options);
   if (words.size() == 2 && command == "run") return Run(options, words[1]);
   if (words.size() == 2 && command == "machine") return Machine(options, words[1]);
-  if (command == "run" || command == "machine") return Usage(command + " takes one SCENARIO");
+  if (words.size() == 2 && command == "compare") return Compare(options, words[1]);
+  if (command == "run" || command == "machine" || command == "compare") return Usage(command + " takes one SCENARIO");
   return Usage(command.empty() ? "no command" : "unknown command \"" + command + "\"");
 }

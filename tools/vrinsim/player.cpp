@@ -608,7 +608,8 @@ PlayResult Play(Engine& engine, const Scenario& scenario, size_t steps, const St
     }
     played.wallMilliseconds = MillisecondsSince(stepStart);
     MachineState after = engine.ReadMachine();
-    played.changes = DescribeChanges(before, after);
+    played.machineChanges = ChangesBetween(before, after);
+    played.changes = DescribeChanges(played.machineChanges);
     before = std::move(after);
     result.steps.push_back(std::move(played));
     const bool goOn = !observer || observer(i + 1, &result.steps.back());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tools/road/road.h"
+#include "tools/vrinsim/machine_state.h"
 #include "tools/vrinsim/scenario.h"
 
 namespace vrinsim {
@@ -24,8 +25,9 @@ struct StepResult {
   std::vector<std::string> outcome;  // what a master-setup step returned and wrote
   std::vector<std::string> messageBoxes;
   bool failed = false;
-  std::string failure;  // which action failed, and its last lines
-  std::vector<std::string> changes;
+  std::string failure;                        // which action failed, and its last lines
+  std::vector<std::string> changes;           // the machine's changes as report lines
+  std::vector<MachineChange> machineChanges;  // and as data
   std::vector<std::pair<std::string, std::string>> propertiesLeftSet;
   std::vector<std::string> featureRequests;  // features whose requested state the actions changed
   int traceLines = 0;                        // lines the library wrote into the log

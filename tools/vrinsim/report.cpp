@@ -20,12 +20,6 @@ std::string Seconds(uint64_t milliseconds) {
   return text;
 }
 
-std::string MillisecondsText(double milliseconds) {
-  char text[32];
-  snprintf(text, sizeof(text), "%.2f ms", milliseconds);
-  return text;
-}
-
 // The lines of a text that may end its lines in "\r\n", "\n" or "\r".
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines(1);
@@ -122,6 +116,12 @@ void StepSections(Writer& out, const StepResult& step, const ReportOptions& opti
 }
 
 }  // namespace
+
+std::string MillisecondsText(double milliseconds) {
+  char text[32];
+  snprintf(text, sizeof(text), "%.2f ms", milliseconds);
+  return text;
+}
 
 std::string Count(size_t count, const std::string& singular, const std::string& plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural.empty() ? singular + "s" : plural);

@@ -28,6 +28,9 @@ std::string Verdict(const StepResult& step);
 // with "\r\n" line ends as installation logs have.
 std::string LogText(const PlayResult& result);
 
+// "12.34 ms".
+std::string MillisecondsText(double milliseconds);
+
 // "1 action", "2 actions"; plural is the singular with "s" unless given.
 std::string Count(size_t count, const std::string& singular, const std::string& plural = "");
 

@@ -1,0 +1,123 @@
+// The comparison of two engines' plays: each difference is found, and named
+// only when the known difference it is recognised as, with its evidence, is
+// there; anything else is unexplained.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tools/vrinsim/compare.h"
+
+namespace {
+
+using vrinsim::MachineChange;
+using vrinsim::StepResult;
+
+const char kSharedDlls[] = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+const char kDriverReport[] =
+    "ERR: OV VRIN : VrinNTStartVrin : 1114\r\n\r\nCONTEXT = VrinNTStartVrin : StartService (1)\r\n"
+    "DESCRIPTION = A dynamic link library (DLL) initialization routine failed.\r\n";
+
+// A step as the simulated engine records it: an orchestrator that failed,
+// an action's entry and exit, a failure report, a property and changes.
+StepResult SimulatedStep() {
+  StepResult step;
+  step.title = "First installation";
+  step.log = {"Action start 00:01:00: VrinNTMergePreInstallFinalize.", "OV VRIN : VrinNTStartVrin ->",
+              "ERR: OV VRIN : VrinNTPreviousVersionInstalled : 1060\r\n\r\nCONTEXT = VrinNTPreviousVersionInstalled : "
+              "OpenService\r\nDESCRIPTION = The specified service does not exist as an installed service.\r\n",
+              "OV VRIN : VrinNTStartVrin <- [0]",
+              "Action ended 00:01:00: VrinNTMergePreInstallFinalize. Return value 3."};
+  step.calls = {{"VrinNTMergePreInstallFinalize", 1603}};
+  step.failed = true;
+  step.propertiesLeftSet = {{"STARTUPMODE", "Manual"}};
+  step.machineChanges = {
+      {"registry", "value changed", kSharedDlls, "C:\\Server\\Skdnt.exe", "dword:00000001", "dword:00000002"},
+      {"service", "created", "SKDDriver", "", "", "kernel driver, manual; running"},
+      {"share", "added", "VRIN$", "", "", "C:\\Server, access: Everyone read"},
+  };
+  return step;
+}
+
+MachineChange* Find(StepResult& step, const std::string& area) {
+  for (MachineChange& change : step.machineChanges) {
+    if (change.area == area) return &change;
+  }
+  return nullptr;
+}
+
+TEST(EngineComparison, NamesEachKnownDifferenceAndLeavesTheRestUnexplained) {
+  const struct {
+    const char* what;
+    std::function<void(StepResult&)> onWine;
+    std::vector<std::string> expected;  // the differences' known names in order; "" for unexplained
+  } cases[] = {
+      {"the same play", [](StepResult&) {}, {}},
+      {"an exit line formatted once more",
+       [](StepResult& wine) { wine.log[3] = "OV VRIN : VrinNTStartVrin <- "; },
+       {"info-formatted-twice"}},
+      {"no Error-table marker", [](StepResult& wine) { wine.log[2].erase(0, 5); }, {"error-table-markers"}},
+      {"Wine's system text",
+       [](StepResult& wine) {
+         wine.log[2] =
+             wine.log[2].substr(0, wine.log[2].find("DESCRIPTION = ")) + "DESCRIPTION = Service does not exist.";
+       },
+       {"system-message-texts"}},
+      {"a failed action logged with 0",
+       [](StepResult& wine) { wine.log[4].replace(wine.log[4].size() - 2, 1, "0"); },
+       {"failed-action-return-value"}},
+      {"no share", [](StepResult& wine) { wine.machineChanges.pop_back(); }, {"no-network-server"}},
+      {"the driver does not start",
+       [](StepResult& wine) {
+         wine.log.insert(wine.log.begin() + 2, kDriverReport);
+         wine.log.insert(wine.log.begin() + 3, "OV VRIN : Set STARTUPMODE=NeedReboot");
+         wine.propertiesLeftSet = {{"STARTUPMODE", "NeedReboot"}};
+         Find(wine, "service")->after = "kernel driver, manual; stopped";
+       },
+       {"no-filter-driver", "no-filter-driver", "no-filter-driver", "no-filter-driver"}},
+      {"a component counted once more",
+       [](StepResult& wine) { Find(wine, "registry")->after = "dword:00000003"; },
+       {"component-counted-once-more"}},
+      // Without its evidence a known difference's effect is unexplained.
+      {"NeedReboot without the driver's failure",
+       [](StepResult& wine) {
+         wine.propertiesLeftSet = {{"STARTUPMODE", "NeedReboot"}};
+       },
+       {""}},
+      {"a trace line of Wine's own",
+       [](StepResult& wine) { wine.log.insert(wine.log.begin() + 2, "OV VRIN : odd"); },
+       {""}},
+      {"a count two above", [](StepResult& wine) { Find(wine, "registry")->after = "dword:00000004"; }, {""}},
+      {"the step went through", [](StepResult& wine) { wine.failed = false; }, {""}},
+      {"another result", [](StepResult& wine) { wine.calls[0].result = 0; }, {""}},
+  };
+  for (const auto& row : cases) {
+    vrinsim::PlayResult simulated, wine;
+    simulated.steps = {SimulatedStep()};
+    wine.steps = {SimulatedStep()};
+    row.onWine(wine.steps[0]);
+    const vrinsim::Comparison comparison = vrinsim::Compare(simulated, wine);
+    std::vector<std::string> names;
+    size_t unexplained = 0;
+    for (const vrinsim::Difference& difference : comparison.differences) {
+      names.push_back(difference.known);
+      unexplained += difference.known.empty() ? 1 : 0;
+    }
+    EXPECT_EQ(names, row.expected) << row.what;
+    EXPECT_EQ(comparison.Unexplained(), unexplained) << row.what;
+  }
+}
+
+TEST(EngineComparison, StepOnlyOneEnginePlayedIsUnexplained) {
+  vrinsim::PlayResult simulated, wine;
+  simulated.steps = {SimulatedStep(), SimulatedStep()};
+  wine.steps = {SimulatedStep()};
+  const vrinsim::Comparison comparison = vrinsim::Compare(simulated, wine);
+  ASSERT_EQ(comparison.differences.size(), 1u);
+  EXPECT_EQ(comparison.differences[0].step, 2u);
+  EXPECT_EQ(comparison.differences[0].area, "step");
+  EXPECT_EQ(comparison.Unexplained(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,282 @@
+#include "tools/vrinsim/engine_differences.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <initializer_list>
+#include <utility>
+
+namespace vrinsim {
+
+namespace {
+
+const char kTraceMark[] = "OV VRIN : ";
+
+bool StartsWith(const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; }
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// What an engine wrote before the library's text: "ERR: ", "WARN: " or nothing.
+std::string MarkerOf(const std::string& line) {
+  const size_t mark = line.find(kTraceMark);
+  return mark == std::string::npos ? line : line.substr(0, mark);
+}
+
+// Whether a line of the step's log, split at its line ends, satisfies test.
+template <typename Test>
+bool LogHas(const StepResult* step, Test test) {
+  if (step == nullptr) return false;
+  for (const std::string& entry : step->log) {
+    size_t start = 0;
+    while (start <= entry.size()) {
+      const size_t end = entry.find_first_of("\r\n", start);
+      if (test(entry.substr(start, end == std::string::npos ? std::string::npos : end - start))) return true;
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+  }
+  return false;
+}
+
+// Whether the step's log carries the failure report of that head (the
+// library's text, "Action : error") and context.
+bool HasReport(const StepResult* step, const std::string& head, const std::string& context) {
+  return LogHas(step, [&](const std::string& line) { return LibraryText(line) == head; }) &&
+         LogHas(step, [&](const std::string& line) { return line.find("CONTEXT = " + context) != std::string::npos; });
+}
+
+// A log difference shown by Wine only, whose text contains every part.
+bool OnlyOnWine(const Difference& difference, std::initializer_list<const char*> parts) {
+  if (difference.area != "log" || difference.wine.empty() || !difference.simulated.empty()) return false;
+  return std::all_of(parts.begin(), parts.end(),
+                     [&](const char* part) { return difference.wine.find(part) != std::string::npos; });
+}
+
+// A service the simulated engine ran and Wine left stopped: the simulated
+// change ends in "running", Wine's is the same ending in "stopped" or, for
+// a start of a service that existed, there is none.
+bool RunningOnlySimulated(const Difference& difference) {
+  if (difference.area != "service" || !difference.simulatedChange) return false;
+  const MachineChange& simulated = *difference.simulatedChange;
+  const std::string running = "running";
+  if (!EndsWith(simulated.after, running)) return false;
+  if (!difference.wineChange) return simulated.what == "state";
+  const MachineChange& wine = *difference.wineChange;
+  return wine.what == simulated.what &&
+         wine.after == simulated.after.substr(0, simulated.after.size() - running.size()) + "stopped";
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// A "dword:0000000a" .reg text's number.
+std::optional<uint32_t> Dword(const std::string& text) {
+  const std::string prefix = "dword:";
+  if (!StartsWith(text, prefix) || text.size() != prefix.size() + 8 ||
+      text.find_first_not_of("0123456789abcdefABCDEF", prefix.size()) != std::string::npos) {
+    return std::nullopt;
+  }
+  return static_cast<uint32_t>(std::stoul(text.substr(prefix.size()), nullptr, 16));
+}
+
+bool IsSharedDllsValue(const MachineChange& change) {
+  return change.area == "registry" && EndsWith(Lower(change.key), "\\microsoft\\windows\\currentversion\\shareddlls");
+}
+
+bool InfoFormattedTwice(const Difference& difference, const StepResult*, const StepResult*) {
+  if (difference.area != "log" || difference.simulated.empty() || difference.wine.empty()) return false;
+  const std::string simulated = LibraryText(difference.simulated);
+  const std::string wine = LibraryText(difference.wine);
+  return !simulated.empty() && simulated != wine && MarkerOf(difference.simulated) == MarkerOf(difference.wine) &&
+         FormattedOnceMore(simulated) == wine;
+}
+
+bool ErrorTableMarkers(const Difference& difference, const StepResult*, const StepResult*) {
+  if (difference.area != "log" || difference.simulated.empty() || difference.wine.empty()) return false;
+  const std::string simulated = LibraryText(difference.simulated);
+  if (simulated.empty() || simulated != LibraryText(difference.wine)) return false;
+  const std::string markers[] = {MarkerOf(difference.simulated), MarkerOf(difference.wine)};
+  auto isMarker = [](const std::string& marker) { return marker == "ERR: " || marker == "WARN: "; };
+  return (isMarker(markers[0]) && markers[1].empty()) || (markers[0].empty() && isMarker(markers[1]));
+}
+
+bool SystemMessageTexts(const Difference& difference, const StepResult*, const StepResult*) {
+  const std::string description = "DESCRIPTION = ";
+  return difference.area == "log" && StartsWith(difference.simulated, description) &&
+         StartsWith(difference.wine, description);
+}
+
+bool FailedActionReturnValue(const Difference& difference, const StepResult*, const StepResult*) {
+  if (difference.area != "log") return false;
+  const std::string simulated = ActionLine(difference.simulated);
+  const std::string failed = ". Return value 3.";
+  return EndsWith(simulated, failed) &&
+         ActionLine(difference.wine) == simulated.substr(0, simulated.size() - failed.size()) + ". Return value 0.";
+}
+
+bool NoNetworkServer(const Difference& difference, const StepResult*, const StepResult*) {
+  if (difference.area == "share") return difference.wine.empty();
+  if (difference.area != "log") return false;
+  const std::string simulated = LibraryText(difference.simulated);
+  const std::string wine = LibraryText(difference.wine);
+  if (StartsWith(simulated, "AddShare(") && EndsWith(simulated, "  -> 0")) {
+    return wine == simulated.substr(0, simulated.size() - 1) + "50";
+  }
+  return OnlyOnWine(difference, {"OV VRIN : Error 50 getting share info for '"}) ||
+         OnlyOnWine(difference, {"OV VRIN : Error 50 in param ", " adding share '"});
+}
+
+bool NoFilterDriver(const Difference& difference, const StepResult*, const StepResult* wine) {
+  const std::string head = "VrinNTStartVrin : 1114";
+  const std::string context = "VrinNTStartVrin : StartService (1)";
+  if (!HasReport(wine, head, context)) return false;
+  if (difference.area == "property") return difference.subject == "STARTUPMODE" && difference.wine == "NeedReboot";
+  if (difference.area == "service") {
+    return (difference.subject == "SKDDriver" || difference.subject == "Skelda") && RunningOnlySimulated(difference);
+  }
+  return OnlyOnWine(difference, {head.c_str(), context.c_str()}) ||
+         (OnlyOnWine(difference, {"Set STARTUPMODE=NeedReboot"}) &&
+          LibraryText(difference.wine) == "Set STARTUPMODE=NeedReboot");
+}
+
+bool ServiceImageNoProgram(const Difference& difference, const StepResult*, const StepResult* wine) {
+  const std::pair<const char*, const char*> starts[] = {
+      {"VrinNTUninstallService : 193", "VrinNTUninstallService : StartService"},
+      {"VrinNTStartVrin : 193", "VrinNTStartVrin : StartService (2)"}};
+  for (const auto& [head, context] : starts) {
+    if (!HasReport(wine, head, context)) continue;
+    if (difference.area == "service") return difference.subject == "Skelda" && RunningOnlySimulated(difference);
+    if (OnlyOnWine(difference, {head, context})) return true;
+  }
+  return false;
+}
+
+bool ComponentRemovedWhileCounted(const Difference& difference, const StepResult* simulated, const StepResult*) {
+  if (difference.area != "file" || !difference.simulated.empty() || !difference.wineChange ||
+      difference.wineChange->what != "deleted" || simulated == nullptr) {
+    return false;
+  }
+  const std::string path = Lower(difference.subject);
+  return std::any_of(simulated->machineChanges.begin(), simulated->machineChanges.end(), [&](const MachineChange& c) {
+    std::optional<uint32_t> count = Dword(c.after);
+    return IsSharedDllsValue(c) && Lower(c.name) == path && count && *count > 0;
+  });
+}
+
+bool ComponentCountedOnceMore(const Difference& difference, const StepResult*, const StepResult*) {
+  if (!difference.simulatedChange || !difference.wineChange || !IsSharedDllsValue(*difference.simulatedChange)) {
+    return false;
+  }
+  std::optional<uint32_t> simulated = Dword(difference.simulatedChange->after);
+  std::optional<uint32_t> wine = Dword(difference.wineChange->after);
+  return simulated && wine && *wine == *simulated + 1;
+}
+
+}  // namespace
+
+const std::vector<KnownDifference>& KnownDifferences() {
+  static const std::vector<KnownDifference> differences = {
+      {"info-formatted-twice",
+       "Wine's installer formats an INFO message once more before it logs it: a \"[n]\" in the library's text is "
+       "read as a reference to an empty record field, so an exit line \"X <- [0]\" is logged \"X <- \".",
+       InfoFormattedTwice},
+      {"error-table-markers",
+       "The \"ERR: \" and \"WARN: \" markers come from the package's Error table (rows 1 and 2); a package without "
+       "those rows, or an engine that does not format them, logs the library's text without them.",
+       ErrorTableMarkers},
+      {"system-message-texts",
+       "A failure report's DESCRIPTION is the system's text for the error: Wine's texts are its own (\"Service does "
+       "not exist.\" where Windows says \"The specified service does not exist as an installed service.\").",
+       SystemMessageTexts},
+      {"failed-action-return-value",
+       "Wine logs a custom action that failed as \"Return value 0\"; Windows Installer, and the simulated one, write "
+       "3.",
+       FailedActionReturnValue},
+      {"no-network-server",
+       "Wine has no network server: NetShareAdd and NetShareGetInfo answer 50 (not supported), so no share is "
+       "created and none can be seeded or deleted.",
+       NoNetworkServer},
+      {"no-filter-driver",
+       "Wine cannot start the filter driver: StartService of SKDDriver fails with 1114, so VrinNTStartVrin reports it, "
+       "starts neither component and sets STARTUPMODE to NeedReboot, where the simulated machine runs both.",
+       NoFilterDriver},
+      {"service-image-no-program",
+       "The server's image in Wine's prefix is no program: starting Skelda fails with 193 (bad EXE format), where the "
+       "simulated machine runs it.",
+       ServiceImageNoProgram},
+      {"component-removed-while-counted",
+       "Wine removes a component's files when its key file's shared count stays above 0 after the run; Windows "
+       "Installer, and the simulated one, keep the component until the count reaches 0.",
+       ComponentRemovedWhileCounted},
+      {"component-counted-once-more",
+       "Wine counts a component once more when a maintenance run removes another feature of the product and keeps "
+       "the component's own: its SharedDlls count is one above the simulated one (and Windows Installer's).",
+       ComponentCountedOnceMore},
+  };
+  return differences;
+}
+
+const KnownDifference* FindKnownDifference(const std::string& name) {
+  for (const KnownDifference& known : KnownDifferences()) {
+    if (name == known.name) return &known;
+  }
+  return nullptr;
+}
+
+const KnownDifference* Recognise(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
+  for (const KnownDifference& known : KnownDifferences()) {
+    if (known.recognises(difference, simulated, wine)) return &known;
+  }
+  return nullptr;
+}
+
+std::string LibraryText(const std::string& line) {
+  const size_t mark = line.find(kTraceMark);
+  if (mark == std::string::npos) return {};
+  std::string text = line.substr(mark);
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+  return text.substr(sizeof(kTraceMark) - 1);
+}
+
+std::string FormattedOnceMore(const std::string& text) {
+  std::string formatted;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '[') {
+      const size_t close = text.find(']', i);
+      if (close != std::string::npos && close > i + 1 &&
+          std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                      text.begin() + static_cast<std::ptrdiff_t>(close),
+                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
+        i = close;
+        continue;
+      }
+    }
+    formatted += text[i];
+  }
+  return formatted;
+}
+
+std::string ActionLine(const std::string& line) {
+  for (const std::string kind : {"Action start", "Action ended"}) {
+    const size_t at = line.find(kind);
+    if (at == std::string::npos) continue;
+    const size_t colon = line.find(": ", at);
+    if (colon == std::string::npos) return {};
+    std::string rest = line.substr(colon + 2);
+    while (!rest.empty() && (rest.back() == '\r' || rest.back() == '\n')) rest.pop_back();
+    return kind + ": " + rest;
+  }
+  return {};
+}
+
+std::string ActionOf(const std::string& actionLine) {
+  const size_t colon = actionLine.find(": ");
+  if (colon == std::string::npos) return {};
+  const std::string rest = actionLine.substr(colon + 2);
+  return rest.substr(0, rest.find('.'));
+}
+
+}  // namespace vrinsim
