@@ -53,6 +53,23 @@ bool OnlyOnWine(const Difference& difference, std::initializer_list<const char*>
                      [&](const char* part) { return difference.wine.find(part) != std::string::npos; });
 }
 
+// A service's or registry value's text without what Wine's service manager
+// writes differently: the image path's quotes and its value type
+// (REG_EXPAND_SZ on Windows, REG_SZ on Wine).
+std::string ServiceText(const std::string& text) {
+  std::string plain;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 7, "expand:") == 0) {
+      i += 6;
+    } else if (text.compare(i, 2, "\\\"") == 0) {
+      i += 1;
+    } else if (text[i] != '"') {
+      plain += text[i];
+    }
+  }
+  return plain;
+}
+
 // A service the simulated engine ran and Wine left stopped: the simulated
 // change ends in "running", Wine's is the same ending in "stopped" or, for
 // a start of a service that existed, there is none.
@@ -64,7 +81,8 @@ bool RunningOnlySimulated(const Difference& difference) {
   if (!difference.wineChange) return simulated.what == "state";
   const MachineChange& wine = *difference.wineChange;
   return wine.what == simulated.what &&
-         wine.after == simulated.after.substr(0, simulated.after.size() - running.size()) + "stopped";
+         ServiceText(wine.after) ==
+             ServiceText(simulated.after.substr(0, simulated.after.size() - running.size()) + "stopped");
 }
 
 std::string Lower(std::string text) {
@@ -133,6 +151,12 @@ bool NoFilterDriver(const Difference& difference, const StepResult*, const StepR
   const std::string head = "VrinNTStartVrin : 1114";
   const std::string context = "VrinNTStartVrin : StartService (1)";
   if (!HasReport(wine, head, context)) return false;
+  // The failed start reads the start-up mode it then changes.
+  const std::string read = LibraryText(difference.wine);
+  if (difference.area == "log" && difference.simulated.empty() &&
+      (read == "InstallGetProperty -> STARTUPMODE" || StartsWith(read, "InstallGetProperty <- ("))) {
+    return true;
+  }
   if (difference.area == "property") return difference.subject == "STARTUPMODE" && difference.wine == "NeedReboot";
   if (difference.area == "service") {
     return (difference.subject == "SKDDriver" || difference.subject == "Skelda") && RunningOnlySimulated(difference);
@@ -175,6 +199,57 @@ bool ComponentCountedOnceMore(const Difference& difference, const StepResult*, c
   return simulated && wine && *wine == *simulated + 1;
 }
 
+bool IsKeyUnder(const Difference& difference, const std::string& lowerPart) {
+  return Lower(difference.subject).find(lowerPart) != std::string::npos;
+}
+
+bool WineServiceManager(const Difference& difference, const StepResult*, const StepResult*) {
+  if (difference.area == "registry" && IsKeyUnder(difference, "\\currentcontrolset\\services\\")) {
+    const std::string name = difference.wineChange ? difference.wineChange->name : "";
+    if (difference.simulated.empty() && (name == "\"ObjectName\"" || name == "\"PreshutdownTimeout\"")) return true;
+    if (!difference.simulatedChange || !difference.wineChange) return false;
+    const MachineChange& simulated = *difference.simulatedChange;
+    const MachineChange& wine = *difference.wineChange;
+    return simulated.what == wine.what && ServiceText(simulated.before) == ServiceText(wine.before) &&
+           ServiceText(simulated.after) == ServiceText(wine.after);
+  }
+  if (difference.area == "service" && difference.simulatedChange && difference.wineChange) {
+    return ServiceText(difference.simulated) == ServiceText(difference.wine);
+  }
+  return false;
+}
+
+bool WindowsFolderSpelling(const Difference& difference, const StepResult*, const StepResult*) {
+  return !difference.simulated.empty() && difference.simulated != difference.wine &&
+         Lower(difference.simulated) == Lower(difference.wine) &&
+         difference.simulated.find("C:\\WINDOWS") != std::string::npos;
+}
+
+bool NoDriverImage(const Difference& difference, const StepResult*, const StepResult*) {
+  if (!difference.wine.empty()) return false;
+  const std::string driver = "c:\\windows\\system32\\drivers\\skdnt.sys";
+  if (difference.area == "file") return Lower(difference.subject) == driver;
+  if (difference.area == "registry" && difference.simulatedChange) {
+    // The value's name as a .reg file writes it: quoted, backslashes doubled.
+    std::string name;
+    for (char c : difference.simulatedChange->name) {
+      if (c != '"' && !(c == '\\' && !name.empty() && name.back() == '\\')) name += c;
+    }
+    return IsSharedDllsValue(*difference.simulatedChange) && Lower(name) == driver;
+  }
+  return false;
+}
+
+bool DriverDeletedAtOnce(const Difference& difference, const StepResult*, const StepResult*) {
+  if (difference.area == "service" && difference.subject == "SKDDriver") {
+    return (difference.simulatedChange && difference.simulatedChange->what == "marked for deletion") ||
+           (difference.simulated.empty() && difference.wineChange && difference.wineChange->what == "deleted");
+  }
+  return difference.area == "registry" && difference.simulated.empty() &&
+         IsKeyUnder(difference, "\\services\\skddriver") && difference.wineChange &&
+         (difference.wineChange->what == "key deleted" || difference.wineChange->what == "value deleted");
+}
+
 }  // namespace
 
 const std::vector<KnownDifference>& KnownDifferences() {
@@ -215,6 +290,23 @@ const std::vector<KnownDifference>& KnownDifferences() {
        "Wine counts a component once more when a maintenance run removes another feature of the product and keeps "
        "the component's own: its SharedDlls count is one above the simulated one (and Windows Installer's).",
        ComponentCountedOnceMore},
+      {"wine-service-manager",
+       "Wine's service manager writes a service's ImagePath as REG_SZ and without the quotes Windows Installer puts "
+       "around it (Windows: REG_EXPAND_SZ), and adds ObjectName and PreshutdownTimeout to every service it creates.",
+       WineServiceManager},
+      {"windows-folder-spelling",
+       "Wine's Windows folder is C:\\windows, the simulated machine's C:\\WINDOWS: paths under it differ in letter "
+       "case only, which Windows ignores.",
+       WindowsFolderSpelling},
+      {"no-driver-image",
+       "The Wine package has no driver image (with one in system32\\drivers, Wine holds it open after the driver "
+       "entry is created, and every later installation asks for a restart): the simulated server component installs "
+       "and counts C:\\WINDOWS\\system32\\drivers\\skdnt.sys, Wine's does not.",
+       NoDriverImage},
+      {"driver-deleted-at-once",
+       "Wine never starts the filter driver (no-filter-driver), so removing it deletes the stopped service at once; "
+       "the simulated machine, whose driver runs, marks it for deletion at the next restart.",
+       DriverDeletedAtOnce},
   };
   return differences;
 }
