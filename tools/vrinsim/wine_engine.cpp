@@ -265,6 +265,9 @@ class WineInstaller : public Engine {
     actions_.clear();
     for (const std::string& name : ActionNames()) actions_.insert(name);
     SeedMachine(scenario, problems);
+    // Wine's service manager reads the services from the registry when it
+    // starts: the next call must start a new one, which knows the seeded.
+    prefix_->WaitForServer();
     if (std::any_of(problems.begin(), problems.end(), [](const Problem& p) { return !p.warning; })) {
       throw ScenarioError(problems);
     }
