@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/vrinsim/compare.h"
+#include "tools/vrinsim/scenario.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ StepResult SimulatedStep() {
   step.failed = true;
   step.propertiesLeftSet = {{"STARTUPMODE", "Manual"}};
   step.machineChanges = {
-      {"registry", "value changed", kSharedDlls, "C:\\Server\\Skdnt.exe", "dword:00000001", "dword:00000002"},
+      {"registry", "value changed", kSharedDlls, "\"C:\\\\Server\\\\Skdnt.exe\"", "dword:00000001", "dword:00000002"},
       {"service", "created", "SKDDriver", "", "", "kernel driver, manual; running"},
       {"share", "added", "VRIN$", "", "", "C:\\Server, access: Everyone read"},
   };
@@ -76,6 +77,11 @@ TEST(EngineComparison, NamesEachKnownDifferenceAndLeavesTheRestUnexplained) {
          Find(wine, "service")->after = "kernel driver, manual; stopped";
        },
        {"no-filter-driver", "no-filter-driver", "no-filter-driver", "no-filter-driver"}},
+      {"a file removed while counted",
+       [](StepResult& wine) {
+         wine.machineChanges.push_back({"file", "deleted", "C:\\Server\\Skdnt.exe", "", "9.0", ""});
+       },
+       {"component-removed-while-counted"}},
       {"a component counted once more",
        [](StepResult& wine) { Find(wine, "registry")->after = "dword:00000003"; },
        {"component-counted-once-more"}},
@@ -118,6 +124,40 @@ TEST(EngineComparison, StepOnlyOneEnginePlayedIsUnexplained) {
   EXPECT_EQ(comparison.differences[0].step, 2u);
   EXPECT_EQ(comparison.differences[0].area, "step");
   EXPECT_EQ(comparison.Unexplained(), 1u);
+}
+
+// A real play and the same play as Wine's log would show it: every "[n]"
+// formatted away and no Error-table markers. Every such line is lined up
+// with its own and named; nothing else differs.
+TEST(EngineComparison, WholePlayAsWineLogsItDiffersOnlyInKnownWays) {
+  const vrinsim::Scenario scenario =
+      vrinsim::LoadScenario(std::string(VRINCA_SOURCE_DIR) + "/scenarios/upgrade-previous-generation");
+  const vrinsim::PlayResult simulated = vrinsim::Play(scenario);
+  vrinsim::PlayResult wine = simulated;
+  wine.engine = "wine win64";
+  size_t formatted = 0, unmarked = 0;
+  for (StepResult& step : wine.steps) {
+    for (std::string& entry : step.log) {
+      const std::string text = vrinsim::LibraryText(entry);
+      if (text.empty() || entry.find('\n') != std::string::npos) continue;
+      if (vrinsim::FormattedOnceMore(text) != text) {
+        entry = "OV VRIN : " + vrinsim::FormattedOnceMore(text);
+        ++formatted;
+      } else if (entry.rfind("ERR: ", 0) == 0) {
+        entry.erase(0, 5);
+        ++unmarked;
+      }
+    }
+  }
+  ASSERT_GT(formatted, 10u);
+  ASSERT_GT(unmarked, 0u);
+  const vrinsim::Comparison comparison = vrinsim::Compare(simulated, wine);
+  EXPECT_EQ(comparison.differences.size(), formatted + unmarked);
+  EXPECT_EQ(comparison.Unexplained(), 0u);
+  const std::string text = vrinsim::ComparisonText(scenario, comparison, simulated, wine, false);
+  EXPECT_NE(text.find("0 unexplained differences, " + std::to_string(formatted + unmarked) + " known differences ==="),
+            std::string::npos)
+      << text;
 }
 
 }  // namespace

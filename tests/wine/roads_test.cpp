@@ -150,17 +150,9 @@ Lines ActionTrace(const std::vector<std::string>& log, const std::string& action
 // record of several lines; the simulated log keeps it as one entry.
 Lines ReportContexts(const std::vector<std::string>& log) {
   Lines contexts;
-  for (const std::string& entry : log) {
-    size_t start = 0;
-    while (start <= entry.size()) {
-      size_t end = entry.find('\n', start);
-      std::string line = entry.substr(start, end == std::string::npos ? std::string::npos : end - start);
-      while (!line.empty() && line.back() == '\r') line.pop_back();
-      const size_t at = line.find("CONTEXT = ");
-      if (at != std::string::npos) contexts.push_back(line.substr(at));
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
+  for (const std::string& line : vrinsim::LogLines(log)) {
+    const size_t at = line.find("CONTEXT = ");
+    if (at != std::string::npos) contexts.push_back(line.substr(at));
   }
   return contexts;
 }

@@ -57,12 +57,6 @@ std::vector<Aligned> Align(const std::vector<std::string>& left, const std::vect
   return aligned;
 }
 
-// A line without the line end a log entry may leave on it.
-std::string Unended(std::string line) {
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-  return line;
-}
-
 // What both engines can show of the library in a log: its actions' start
 // and end lines, its trace lines, and a failure report's CONTEXT and
 // DESCRIPTION with the line that starts it.
@@ -77,32 +71,26 @@ struct LogUnit {
 
 std::vector<LogUnit> LogUnits(const StepResult& step, const std::set<std::string>& actions) {
   std::vector<LogUnit> units;
-  for (const std::string& entry : step.log) {
-    size_t start = 0;
-    while (start <= entry.size()) {
-      const size_t end = entry.find('\n', start);
-      const std::string line = Unended(entry.substr(start, end == std::string::npos ? std::string::npos : end - start));
-      start = end == std::string::npos ? entry.size() + 1 : end + 1;
-      const std::string action = ActionLine(line);
-      const std::string text = LibraryText(line);
-      const bool report = !units.empty() && units.back().description.empty() && !LibraryText(units.back().head).empty();
-      if (!action.empty()) {
-        if (!actions.count(ActionOf(action))) continue;
-        // A failed action's return value is Wine's own: lined up, then named.
-        std::string key = action;
-        for (const char* failed : {". Return value 0.", ". Return value 3."}) {
-          const size_t at = key.rfind(failed);
-          if (at != std::string::npos && at + std::string(failed).size() == key.size()) key = key.substr(0, at);
-        }
-        units.push_back({action, "", "", key});
-      } else if (line.rfind("CONTEXT = ", 0) == 0 && report && units.back().context.empty()) {
-        units.back().context = line;
-        units.back().key += "\n" + line;
-      } else if (line.rfind("DESCRIPTION = ", 0) == 0 && report) {
-        units.back().description = line;
-      } else if (!text.empty()) {
-        units.push_back({line, "", "", FormattedOnceMore(text)});
+  for (const std::string& line : LogLines(step.log)) {
+    const std::string action = ActionLine(line);
+    const std::string text = LibraryText(line);
+    const bool report = !units.empty() && units.back().description.empty() && !LibraryText(units.back().head).empty();
+    if (!action.empty()) {
+      if (!actions.count(ActionOf(action))) continue;
+      // A failed action's return value is Wine's own: lined up, then named.
+      std::string key = action;
+      for (const char* failed : {". Return value 0.", ". Return value 3."}) {
+        const size_t at = key.rfind(failed);
+        if (at != std::string::npos && at + std::string(failed).size() == key.size()) key = key.substr(0, at);
       }
+      units.push_back({action, "", "", key});
+    } else if (line.rfind("CONTEXT = ", 0) == 0 && report && units.back().context.empty()) {
+      units.back().context = line;
+      units.back().key += "\n" + line;
+    } else if (line.rfind("DESCRIPTION = ", 0) == 0 && report) {
+      units.back().description = line;
+    } else if (!text.empty()) {
+      units.push_back({line, "", "", FormattedOnceMore(text)});
     }
   }
   return units;
@@ -353,19 +341,31 @@ std::string ComparisonText(const Scenario& scenario, const Comparison& compariso
     const std::vector<StepResult>& steps = step <= simulated.steps.size() ? simulated.steps : wine.steps;
     const StepResult& played = steps[step - 1];
     text += "\n--- step " + std::to_string(step) + ": " + played.title + " (" + RoadName(played.kind) + ") ---\n";
-    std::vector<std::string> unexplained, known;
+    // Unexplained differences in full; a known one that comes back (every
+    // exit line of a step, say) once, with its count: the JSON report has
+    // them all.
+    std::vector<std::string> unexplained;
+    std::map<std::string, std::pair<const Difference*, size_t>> known;  // name -> first, count
+    std::vector<std::string> knownOrder;
     for (const Difference& difference : comparison.differences) {
       if (difference.step != step) continue;
       if (difference.known.empty()) {
         unexplained.push_back("  UNEXPLAINED " + DifferenceText(difference, wineName) + "\n");
-      } else {
-        ++knownMet[difference.known];
-        known.push_back("  known (" + difference.known + ") " + DifferenceText(difference, wineName) + "\n");
+        continue;
       }
+      ++knownMet[difference.known];
+      if (!known.count(difference.known)) knownOrder.push_back(difference.known);
+      auto& [first, count] = known[difference.known];
+      if (first == nullptr) first = &difference;
+      ++count;
     }
     if (unexplained.empty() && known.empty()) text += "  no differences\n";
     for (const std::string& line : unexplained) text += line;
-    for (const std::string& line : known) text += line;
+    for (const std::string& name : knownOrder) {
+      const auto& [first, count] = known.at(name);
+      text += "  known (" + name + ") " + (count == 1 ? "" : std::to_string(count) + " times, the first: ") +
+              DifferenceText(*first, wineName) + "\n";
+    }
   }
   size_t knownCount = 0;
   if (!knownMet.empty()) text += "\nKnown differences met:\n";

@@ -23,20 +23,12 @@ std::string MarkerOf(const std::string& line) {
   return mark == std::string::npos ? line : line.substr(0, mark);
 }
 
-// Whether a line of the step's log, split at its line ends, satisfies test.
+// Whether a line of the step's log satisfies test.
 template <typename Test>
 bool LogHas(const StepResult* step, Test test) {
   if (step == nullptr) return false;
-  for (const std::string& entry : step->log) {
-    size_t start = 0;
-    while (start <= entry.size()) {
-      const size_t end = entry.find_first_of("\r\n", start);
-      if (test(entry.substr(start, end == std::string::npos ? std::string::npos : end - start))) return true;
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
-  }
-  return false;
+  const std::vector<std::string> lines = LogLines(step->log);
+  return std::any_of(lines.begin(), lines.end(), test);
 }
 
 // Whether the step's log carries the failure report of that head (the
@@ -186,7 +178,7 @@ bool ComponentRemovedWhileCounted(const Difference& difference, const StepResult
   const std::string path = Lower(difference.subject);
   return std::any_of(simulated->machineChanges.begin(), simulated->machineChanges.end(), [&](const MachineChange& c) {
     std::optional<uint32_t> count = Dword(c.after);
-    return IsSharedDllsValue(c) && Lower(c.name) == path && count && *count > 0;
+    return IsSharedDllsValue(c) && Lower(ValueName(c.name)) == path && count && *count > 0;
   });
 }
 
@@ -323,6 +315,23 @@ const KnownDifference* Recognise(const Difference& difference, const StepResult*
     if (known.recognises(difference, simulated, wine)) return &known;
   }
   return nullptr;
+}
+
+std::vector<std::string> LogLines(const std::vector<std::string>& log) {
+  std::vector<std::string> lines;
+  for (const std::string& entry : log) {
+    size_t start = 0;
+    while (start <= entry.size()) {
+      size_t end = entry.find('\n', start);
+      std::string line = entry.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      // The line end that closes an entry starts no line of its own.
+      if (end != std::string::npos || !line.empty() || start == 0) lines.push_back(line);
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+  }
+  return lines;
 }
 
 std::string LibraryText(const std::string& line) {

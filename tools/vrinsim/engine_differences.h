@@ -41,6 +41,10 @@ const KnownDifference* FindKnownDifference(const std::string& name);
 // The first known difference that recognises the difference; null for none.
 const KnownDifference* Recognise(const Difference& difference, const StepResult* simulated, const StepResult* wine);
 
+// The lines of log entries (a failure report is one entry of several lines),
+// their line ends removed.
+std::vector<std::string> LogLines(const std::vector<std::string>& log);
+
 // The library's text of a log line: from "OV VRIN : " on, without line ends,
 // so without the "ERR: " / "WARN: " markers a package's Error table adds (or
 // anything else an engine writes before it); empty for any other line.

@@ -302,6 +302,16 @@ void ShareChanges(const MachineState& before, const MachineState& after, std::ve
 
 }  // namespace
 
+std::string ValueName(const std::string& regName) {
+  if (regName.size() < 2 || regName.front() != '"' || regName.back() != '"') return regName == "@" ? "" : regName;
+  std::string name;
+  for (size_t i = 1; i + 1 < regName.size(); ++i) {
+    if (regName[i] == '\\' && i + 2 < regName.size()) ++i;
+    name += regName[i];
+  }
+  return name;
+}
+
 std::string ChangeLine(const MachineChange& change) {
   const std::string& what = change.what;
   if (change.area == "registry") {

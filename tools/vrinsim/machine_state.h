@@ -63,7 +63,7 @@ struct MachineChange {
                      // service: "created", "reconfigured", "state", "marked for deletion", "deleted";
                      // file: "added", "changed", "deleted", "deleted at restart"; share: "added", "changed", "deleted"
   std::string key;   // the registry key, service name, file path or share name
-  std::string name;  // the registry value's name ("@" for the default value); empty elsewhere
+  std::string name;  // a registry value's name as a .reg file writes it ("\"Products\"", "@" for the default)
   std::string before;  // a value's .reg text, a service's configuration or state, a file's version ("" for none), a
   std::string after;   // share's path, remark and access; empty where there is nothing on that side
 };
@@ -71,6 +71,10 @@ struct MachineChange {
 // The changes from before to after: registry keys in order (a key's own
 // change before its values), then services, files and shares.
 std::vector<MachineChange> ChangesBetween(const MachineState& before, const MachineState& after);
+
+// A registry value's name as Windows names it: without the .reg file's
+// quotes and escapes, "" for the default value ("@" there).
+std::string ValueName(const std::string& regName);
 
 // A change as its report line: "[+key]" or "[-key]" for a registry key's own
 // change, a registry value's without its key.

@@ -10,24 +10,6 @@ namespace vrinsim {
 
 namespace {
 
-// The lines of log entries: a failure report is one entry of several lines.
-std::vector<std::string> LogLines(const std::vector<std::string>& log) {
-  std::vector<std::string> lines;
-  for (const std::string& entry : log) {
-    size_t start = 0;
-    while (start <= entry.size()) {
-      size_t end = entry.find('\n', start);
-      std::string line = entry.substr(start, end == std::string::npos ? std::string::npos : end - start);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      // The line end that closes an entry starts no line of its own.
-      if (end != std::string::npos || !line.empty() || start == 0) lines.push_back(line);
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
-  }
-  return lines;
-}
-
 void Start(JsonWriter& json, const char* command) {
   json.BeginObject();
   json.Field("schema", kReportSchema);
@@ -49,7 +31,7 @@ void Change(JsonWriter& json, const MachineChange& change) {
   json.Field("area", change.area);
   json.Field("what", change.what);
   json.Field("key", change.key);
-  if (change.area == "registry") json.Field("name", change.name);
+  if (change.area == "registry") json.Field("name", ValueName(change.name));
   json.Field("before", change.before);
   json.Field("after", change.after);
   json.Field("text", ChangeLine(change));
