@@ -182,13 +182,34 @@ bool ComponentRemovedWhileCounted(const Difference& difference, const StepResult
   });
 }
 
-bool ComponentCountedOnceMore(const Difference& difference, const StepResult*, const StepResult*) {
-  if (!difference.simulatedChange || !difference.wineChange || !IsSharedDllsValue(*difference.simulatedChange)) {
+// "... <- 2" against "... <- 1", "X = 2" against "X = 1": the same text
+// ending in a number one above.
+bool OneAbove(const std::string& simulated, const std::string& wine) {
+  const size_t a = simulated.find_last_not_of("0123456789"), b = wine.find_last_not_of("0123456789");
+  if (a == std::string::npos || b == std::string::npos || a + 1 == simulated.size() || b + 1 == wine.size() ||
+      simulated.compare(0, a + 1, wine, 0, b + 1) != 0 || simulated.size() - a > 9 || wine.size() - b > 9) {
     return false;
   }
-  std::optional<uint32_t> simulated = Dword(difference.simulatedChange->after);
-  std::optional<uint32_t> wine = Dword(difference.wineChange->after);
-  return simulated && wine && *wine == *simulated + 1;
+  return std::stoul(wine.substr(b + 1)) == std::stoul(simulated.substr(a + 1)) + 1;
+}
+
+bool ComponentCountedOnceMore(const Difference& difference, const StepResult*, const StepResult* wine) {
+  // The count itself: changed on Wine only, or to one above.
+  if (difference.wineChange && IsSharedDllsValue(*difference.wineChange)) {
+    std::optional<uint32_t> now = Dword(difference.wineChange->after);
+    std::optional<uint32_t> simulated =
+        difference.simulatedChange ? Dword(difference.simulatedChange->after) : Dword(difference.wineChange->before);
+    return now && simulated && *now == *simulated + 1;
+  }
+  // The console's count read and handed on by the actions, in a step that
+  // reads it.
+  if (difference.area == "property") {
+    return difference.subject == "GUIREFCOUNTER" && OneAbove(difference.simulated, difference.wine);
+  }
+  const bool readsCount =
+      LogHas(wine, [](const std::string& line) { return LibraryText(line) == "GUIReadRefCounter ->"; });
+  return readsCount && difference.area == "log" &&
+         OneAbove(LibraryText(difference.simulated), LibraryText(difference.wine));
 }
 
 bool IsKeyUnder(const Difference& difference, const std::string& lowerPart) {
@@ -240,6 +261,12 @@ bool DriverDeletedAtOnce(const Difference& difference, const StepResult*, const 
   return difference.area == "registry" && difference.simulated.empty() &&
          IsKeyUnder(difference, "\\services\\skddriver") && difference.wineChange &&
          (difference.wineChange->what == "key deleted" || difference.wineChange->what == "value deleted");
+}
+
+bool SessionManagerKey(const Difference& difference, const StepResult*, const StepResult*) {
+  return difference.area == "registry" && difference.wine.empty() && difference.simulatedChange &&
+         difference.simulatedChange->what == "key added" &&
+         EndsWith(Lower(difference.subject), "\\control\\session manager");
 }
 
 }  // namespace
@@ -299,6 +326,10 @@ const std::vector<KnownDifference>& KnownDifferences() {
        "Wine never starts the filter driver (no-filter-driver), so removing it deletes the stopped service at once; "
        "the simulated machine, whose driver runs, marks it for deletion at the next restart.",
        DriverDeletedAtOnce},
+      {"session-manager-key",
+       "The simulated machine has no Session Manager key until a deletion at the next restart is scheduled, which "
+       "makes it; Windows and Wine have it from the start (the deletions themselves are compared as files).",
+       SessionManagerKey},
   };
   return differences;
 }

@@ -953,7 +953,22 @@ class WineInstaller : public Engine {
     if (value == key->second.end()) return;
     const std::string& text = value->second;
     std::vector<std::string> strings;
-    for (size_t start = text.find('"'); start != std::string::npos;) {
+    if (text.rfind("hex(7):", 0) == 0) {
+      // Not shown as text (it holds empty strings): UTF-16 bytes.
+      std::string bytes;
+      std::istringstream digits(text.substr(7));
+      for (std::string byte; std::getline(digits, byte, ',');) {
+        if (byte.empty() || byte.size() > 2 || byte.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+          continue;
+        }
+        bytes += static_cast<char>(std::stoul(byte, nullptr, 16));
+      }
+      std::string all = wine::DecodeText(std::string("\xFF\xFE", 2) + bytes);
+      for (size_t start = 0, end; (end = all.find('\0', start)) != std::string::npos; start = end + 1) {
+        strings.push_back(all.substr(start, end - start));
+      }
+    }
+    for (size_t start = strings.empty() ? text.find('"') : std::string::npos; start != std::string::npos;) {
       size_t end = start + 1;
       while (end < text.size() && text[end] != '"') end += text[end] == '\\' ? 2 : 1;
       std::string item = text.substr(start + 1, end - start - 1);
