@@ -113,14 +113,18 @@ void CompareLogs(const StepResult& simulated, const StepResult& wine, std::vecto
   for (const LogUnit& unit : left) leftKeys.push_back(unit.key);
   for (const LogUnit& unit : right) rightKeys.push_back(unit.key);
   // A line one engine wrote where the other wrote a line of the same call
-  // (the same text up to its last "->" or "<-", or the same text but for letter
+  // (the same text up to its last "->" or "<-" or up to a number that ends
+  // it, or the same text but for letter
   // case) is one line changed: the two are paired, so that a known
   // difference sees both sides ("AddShare(...)  -> 0" and "...  -> 50").
   auto sameCall = [&](size_t l, size_t r) {
     const std::string a = Lower(left[l].head), b = Lower(right[r].head);
     const std::string arrow = a.find("<-") != std::string::npos ? "<-" : "->";
     const size_t arrowA = a.rfind(arrow), arrowB = b.rfind(arrow);
-    return a == b || (arrowA != std::string::npos && arrowA == arrowB && a.compare(0, arrowA, b, 0, arrowB) == 0);
+    const size_t numberA = a.find_last_not_of("0123456789 "), numberB = b.find_last_not_of("0123456789 ");
+    return a == b || (arrowA != std::string::npos && arrowA == arrowB && a.compare(0, arrowA, b, 0, arrowB) == 0) ||
+           (numberA != std::string::npos && numberA + 1 < a.size() && numberA == numberB &&
+            a.compare(0, numberA + 1, b, 0, numberB + 1) == 0);
   };
   std::vector<Aligned> aligned;
   std::vector<size_t> onlyLeft, onlyRight;

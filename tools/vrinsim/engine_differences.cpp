@@ -233,24 +233,64 @@ bool WineServiceManager(const Difference& difference, const StepResult*, const S
 }
 
 bool WindowsFolderSpelling(const Difference& difference, const StepResult*, const StepResult*) {
-  return !difference.simulated.empty() && difference.simulated != difference.wine &&
-         Lower(difference.simulated) == Lower(difference.wine) &&
-         difference.simulated.find("C:\\WINDOWS") != std::string::npos;
+  if (difference.simulated.empty() || difference.simulated.find("C:\\WINDOWS") == std::string::npos) return false;
+  // A log line may also be one Wine formatted once more.
+  const std::string simulated = LibraryText(difference.simulated);
+  if (difference.area == "log" && !simulated.empty()) {
+    return Lower(FormattedOnceMore(simulated)) == Lower(LibraryText(difference.wine));
+  }
+  return difference.simulated != difference.wine && Lower(difference.simulated) == Lower(difference.wine);
 }
 
-bool NoDriverImage(const Difference& difference, const StepResult*, const StepResult*) {
-  if (!difference.wine.empty()) return false;
+bool NoDriverImage(const Difference& difference, const StepResult* simulated, const StepResult*) {
   const std::string driver = "c:\\windows\\system32\\drivers\\skdnt.sys";
-  if (difference.area == "file") return Lower(difference.subject) == driver;
-  if (difference.area == "registry" && difference.simulatedChange) {
+  const std::optional<MachineChange>& change =
+      difference.simulatedChange ? difference.simulatedChange : difference.wineChange;
+  if (difference.area == "file") {
+    // Deleted on both: only the simulated one had a version to show.
+    return Lower(difference.subject) == driver &&
+           (difference.wine.empty() || (difference.simulatedChange && difference.wineChange &&
+                                        difference.simulatedChange->what == difference.wineChange->what));
+  }
+  if (difference.area == "registry" && change) {
     // The value's name as a .reg file writes it: quoted, backslashes doubled.
     std::string name;
-    for (char c : difference.simulatedChange->name) {
+    for (char c : change->name) {
       if (c != '"' && !(c == '\\' && !name.empty() && name.back() == '\\')) name += c;
     }
-    return IsSharedDllsValue(*difference.simulatedChange) && Lower(name) == driver;
+    return IsSharedDllsValue(*change) && Lower(name) == driver;
   }
-  return false;
+  // The library reads and writes back the driver's count, one lower on Wine.
+  if (difference.area != "log" || difference.simulated.empty() || difference.wine.empty()) return false;
+  const std::string sharedDriver = "shareddlls\\" + driver;
+  const std::string a = Lower(LibraryText(difference.simulated)), b = Lower(LibraryText(difference.wine));
+  if (a.find(sharedDriver) != std::string::npos) return a.substr(0, a.find(" = ")) == b.substr(0, b.find(" = "));
+  const bool readsDriverCount = LogHas(simulated, [&](const std::string& line) {
+    return Lower(LibraryText(line))
+               .find("installgetregvalue -> " + std::string("software\\microsoft\\windows\\currentversion\\") +
+                     sharedDriver) != std::string::npos;
+  });
+  return readsDriverCount && StartsWith(a, "installgetregvalue <- ") && OneAbove(b, a);
+}
+
+// Wine enumerates a key's values in alphabetical order: the library's line
+// for each value comes elsewhere in the log, but it is there on both.
+bool ValuesInNameOrder(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
+  if (difference.area != "log" || (!difference.simulated.empty() && !difference.wine.empty())) return false;
+  const std::string line = LibraryText(difference.simulated.empty() ? difference.wine : difference.simulated);
+  if (!StartsWith(line, "Skipping '") && !StartsWith(line, "Migrating value '")) return false;
+  const StepResult* other = difference.simulated.empty() ? simulated : wine;
+  return LogHas(other, [&](const std::string& text) { return LibraryText(text) == line; });
+}
+
+// RegQueryInfoKeyA's longest data: Wine gives it in bytes of UTF-16.
+bool QueryInfoKeyDataSize(const Difference& difference, const StepResult*, const StepResult*) {
+  const std::string head = "Allocing buffer for max name ";
+  const std::string a = LibraryText(difference.simulated), b = LibraryText(difference.wine);
+  const size_t data = a.find(", max data ");
+  return difference.area == "log" && StartsWith(a, head) && data != std::string::npos &&
+         b.compare(0, data + 11, a, 0, data + 11) == 0 &&
+         std::stoul("0" + b.substr(data + 11)) == 2 * std::stoul("0" + a.substr(data + 11));
 }
 
 bool DriverDeletedAtOnce(const Difference& difference, const StepResult*, const StepResult*) {
@@ -330,6 +370,14 @@ const std::vector<KnownDifference>& KnownDifferences() {
        "The simulated machine has no Session Manager key until a deletion at the next restart is scheduled, which "
        "makes it; Windows and Wine have it from the start (the deletions themselves are compared as files).",
        SessionManagerKey},
+      {"values-in-name-order",
+       "Wine's registry enumerates a key's values in alphabetical order, Windows and the simulated registry in the "
+       "order they were written: the library migrates (or skips) the same values in another order.",
+       ValuesInNameOrder},
+      {"query-info-key-data-size",
+       "Wine's RegQueryInfoKeyA gives the longest value data of a key in bytes of its UTF-16 form, twice the "
+       "simulated registry's size for text: the library allocates a larger buffer.",
+       QueryInfoKeyDataSize},
   };
   return differences;
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -228,9 +229,9 @@ class Notes {
 // its tables.
 struct WinePackage {
   wine::Package package;
-  std::map<std::string, std::string> properties;  // its Property table
-  std::set<std::string> directories;              // its Directory table's keys
-  std::string serverFeature, consoleFeature;      // the features of the modules' components
+  std::map<std::string, std::string> properties;   // its Property table
+  std::map<std::string, std::string> directories;  // its Directory table: key -> target path as costing makes it
+  std::string serverFeature, consoleFeature;       // the features of the modules' components
 };
 
 class WineInstaller : public Engine {
@@ -409,8 +410,47 @@ class WineInstaller : public Engine {
     }
   }
 
+  // expand:"..." and multi:"...", "..." (forms the simulated registry
+  // reads) as the hex(2) and hex(7) data reg import takes; nullopt for any
+  // other line.
+  static std::optional<std::string> HexForm(const std::string& line) {
+    const size_t equals =
+        line.find("=expand:\"") != std::string::npos ? line.find("=expand:\"") : line.find("=multi:\"");
+    if (equals == std::string::npos || line[0] == '[') return std::nullopt;
+    const bool multi = line.compare(equals, 7, "=multi:") == 0;
+    std::vector<std::string> strings;
+    for (size_t i = line.find('"', equals); i != std::string::npos && i < line.size();) {
+      std::string text;
+      size_t j = i + 1;
+      for (; j < line.size() && line[j] != '"'; ++j)
+        text += line[j] == '\\' && j + 1 < line.size() ? line[++j] : line[j];
+      strings.push_back(text);
+      i = line.find('"', j + 1);
+    }
+    std::string hex = line.substr(0, equals) + (multi ? "=hex(7):" : "=hex(2):");
+    auto add = [&](unsigned char c) {
+      char byte[8];
+      std::snprintf(byte, sizeof(byte), "%02x,00,", c);
+      hex += byte;
+    };
+    for (const std::string& text : strings) {
+      for (char c : text) add(static_cast<unsigned char>(c));
+      add(0);
+    }
+    if (multi) add(0);
+    hex.pop_back();
+    return hex;
+  }
+
   void ImportRegFile(const std::string& file, std::vector<Problem>& problems) {
-    std::string text = wine::DecodeText(ReadFile(file));
+    std::string text;
+    {
+      std::istringstream lines(wine::DecodeText(ReadFile(file)));
+      for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        text += HexForm(line).value_or(line) + "\r\n";
+      }
+    }
     // The header goes: ImportRegistry writes its own.
     const size_t firstLineEnd = text.find('\n');
     if (text.rfind("Windows Registry Editor", 0) == 0 || text.rfind("REGEDIT4", 0) == 0) {
@@ -621,9 +661,7 @@ class WineInstaller : public Engine {
       if (row.size() >= 2) described.properties[row[0]] = row[1];
     }
     productCodes_.insert(described.properties["ProductCode"]);
-    for (const auto& row : IdtRows(Export(package, "Directory"))) {
-      if (!row.empty()) described.directories.insert(row[0]);
-    }
+    described.directories = TargetPaths(IdtRows(Export(package, "Directory")));
     for (const auto& row : IdtRows(Export(package, "FeatureComponents"))) {
       if (row.size() < 2) continue;
       if (row[1] == vrinroad::kServerComponent) described.serverFeature = row[0];
@@ -711,10 +749,39 @@ class WineInstaller : public Engine {
     out.propertiesLeftSet = PropertiesLeftSet(LoggedProperties(run.log), package, commandLine);
   }
 
+  // The directories' target paths before any action sets one: the parent's
+  // path and the target's long name ("short|long", "target:source", "."
+  // for the parent's own folder), from C:\ and the program folders.
+  std::map<std::string, std::string> TargetPaths(const std::vector<std::vector<std::string>>& rows) const {
+    std::map<std::string, std::pair<std::string, std::string>> table;  // key -> parent, DefaultDir
+    for (const auto& row : rows) {
+      if (row.size() >= 3) table[row[0]] = {row[1], row[2]};
+    }
+    std::map<std::string, std::string> paths;
+    const std::string programFiles = "C:\\Program Files\\";
+    std::function<std::string(const std::string&, int)> resolve = [&](const std::string& key, int depth) {
+      if (auto known = paths.find(key); known != paths.end()) return known->second;
+      auto row = table.find(key);
+      std::string path = "C:\\";
+      if (key == "ProgramFiles64Folder" || (key == "ProgramFilesFolder" && arch_ == wine::Arch::kWin32)) {
+        path = programFiles;
+      } else if (key == "ProgramFilesFolder") {
+        path = "C:\\Program Files (x86)\\";
+      } else if (row != table.end() && !row->second.first.empty() && row->second.first != key && depth < 64) {
+        std::string name = row->second.second.substr(0, row->second.second.find(':'));
+        if (name.find('|') != std::string::npos) name = name.substr(name.find('|') + 1);
+        path = resolve(row->second.first, depth + 1) + (name == "." ? "" : name + "\\");
+      }
+      return paths[key] = path;
+    };
+    for (const auto& [key, row] : table) resolve(key, 0);
+    return paths;
+  }
+
   // What the actions left set: the properties of the log's last list that
   // the package did not give so, left out the installer's own (their
   // names have lower-case letters, or are the installer's public
-  // properties) and the directories.
+  // properties) and the directories where costing put them.
   static std::vector<std::pair<std::string, std::string>> PropertiesLeftSet(
       const std::map<std::string, std::string>& end, const WinePackage& package,
       const std::vector<std::string>& commandLine) {
@@ -729,7 +796,11 @@ class WineInstaller : public Engine {
         "UILEVEL",  "DATABASE",      "VRINSIM_ACTIONS", "VRINSIM_DLL",  "VRINSIM_FEATURES"};
     std::vector<std::pair<std::string, std::string>> changed;
     for (const auto& [name, value] : end) {
-      if (name != Upper(name) || kInstallers.count(name) || package.directories.count(name)) continue;
+      if (name != Upper(name) || kInstallers.count(name)) continue;
+      if (auto directory = package.directories.find(name); directory != package.directories.end()) {
+        if (Upper(directory->second) != Upper(value)) changed.emplace_back(name, value);
+        continue;
+      }
       auto start = given.find(name);
       if (start == given.end() || start->second != value) changed.emplace_back(name, value);
     }
