@@ -185,12 +185,17 @@ bool ComponentRemovedWhileCounted(const Difference& difference, const StepResult
 // "... <- 2" against "... <- 1", "X = 2" against "X = 1": the same text
 // ending in a number one above.
 bool OneAbove(const std::string& simulated, const std::string& wine) {
-  const size_t a = simulated.find_last_not_of("0123456789"), b = wine.find_last_not_of("0123456789");
-  if (a == std::string::npos || b == std::string::npos || a + 1 == simulated.size() || b + 1 == wine.size() ||
-      simulated.compare(0, a + 1, wine, 0, b + 1) != 0 || simulated.size() - a > 9 || wine.size() - b > 9) {
+  // Where each text's final number starts.
+  auto numberAt = [](const std::string& text) {
+    const size_t last = text.find_last_not_of("0123456789");
+    return last == std::string::npos ? 0 : last + 1;
+  };
+  const size_t a = numberAt(simulated), b = numberAt(wine);
+  if (a == simulated.size() || b == wine.size() || a != b || simulated.compare(0, a, wine, 0, b) != 0 ||
+      simulated.size() - a > 9 || wine.size() - b > 9) {
     return false;
   }
-  return std::stoul(wine.substr(b + 1)) == std::stoul(simulated.substr(a + 1)) + 1;
+  return std::stoul(wine.substr(b)) == std::stoul(simulated.substr(a)) + 1;
 }
 
 bool ComponentCountedOnceMore(const Difference& difference, const StepResult*, const StepResult* wine) {
@@ -273,6 +278,28 @@ bool NoDriverImage(const Difference& difference, const StepResult* simulated, co
   return readsDriverCount && StartsWith(a, "installgetregvalue <- ") && OneAbove(b, a);
 }
 
+// The removal's own deletion of the driver image: the simulated one finds it
+// gone (its RemoveFiles took the component's image), Wine's deletes the
+// earlier image its package did not replace.
+bool DriverImageDeletedByTheLibrary(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
+  if (difference.area != "log" || wine == nullptr) return false;
+  const bool deletesDriver = LogHas(simulated, [](const std::string& line) {
+    return Lower(LibraryText(line)) == "installdeletefile -> c:\\windows\\system32\\drivers\\skdnt.sys";
+  });
+  const bool driverGoneOnWine =
+      std::any_of(wine->machineChanges.begin(), wine->machineChanges.end(), [](const MachineChange& change) {
+        return change.area == "file" && change.what == "deleted" &&
+               Lower(change.key) == "c:\\windows\\system32\\drivers\\skdnt.sys";
+      });
+  if (!deletesDriver || !driverGoneOnWine) return false;
+  if (LibraryText(difference.simulated) == "InstallDeleteFile <- not deleted") {
+    return LibraryText(difference.wine) == "InstallDeleteFile <- deleted";
+  }
+  return difference.wine.empty() && StartsWith(difference.simulated,
+                                               "ERR: OV VRIN : InstallDeleteFile : 2 / CONTEXT = InstallDeleteFile : "
+                                               "GetFileAttributes");
+}
+
 // Wine enumerates a key's values in alphabetical order: the library's line
 // for each value comes elsewhere in the log, but it is there on both.
 bool ValuesInNameOrder(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
@@ -307,6 +334,18 @@ bool SessionManagerKey(const Difference& difference, const StepResult*, const St
   return difference.area == "registry" && difference.wine.empty() && difference.simulatedChange &&
          difference.simulatedChange->what == "key added" &&
          EndsWith(Lower(difference.subject), "\\control\\session manager");
+}
+
+// A road that failed on both engines: Windows Installer (Wine's too) rolls
+// back the standard actions' files, registry values and service of the
+// installation; the simulated installer does not, so they stay there only.
+bool SimulatedNoRollback(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
+  if (simulated == nullptr || wine == nullptr || !simulated->failed || !wine->failed || !difference.wine.empty() ||
+      !difference.simulatedChange) {
+    return false;
+  }
+  const std::string& what = difference.simulatedChange->what;
+  return what == "added" || what == "value added" || what == "key added" || what == "created";
 }
 
 }  // namespace
@@ -362,6 +401,11 @@ const std::vector<KnownDifference>& KnownDifferences() {
        "entry is created, and every later installation asks for a restart): the simulated server component installs "
        "and counts C:\\WINDOWS\\system32\\drivers\\skdnt.sys, Wine's does not.",
        NoDriverImage},
+      {"driver-image-left-to-the-library",
+       "Without a driver image in the Wine package (no-driver-image), the earlier driver image stays until the "
+       "removal's VrinNTDeleteLeftOvers deletes it; on the simulated machine the installer's RemoveFiles took it "
+       "before, so the library finds it gone.",
+       DriverImageDeletedByTheLibrary},
       {"driver-deleted-at-once",
        "Wine never starts the filter driver (no-filter-driver), so removing it deletes the stopped service at once; "
        "the simulated machine, whose driver runs, marks it for deletion at the next restart.",
@@ -370,6 +414,11 @@ const std::vector<KnownDifference>& KnownDifferences() {
        "The simulated machine has no Session Manager key until a deletion at the next restart is scheduled, which "
        "makes it; Windows and Wine have it from the start (the deletions themselves are compared as files).",
        SessionManagerKey},
+      {"simulated-no-rollback",
+       "The simulated installer does not roll back a failed installation (see the README): the files, registry "
+       "values and services its standard actions installed stay on its machine, where Windows Installer and Wine "
+       "remove them again.",
+       SimulatedNoRollback},
       {"values-in-name-order",
        "Wine's registry enumerates a key's values in alphabetical order, Windows and the simulated registry in the "
        "order they were written: the library migrates (or skips) the same values in another order.",

@@ -716,8 +716,8 @@ class WineInstaller : public Engine {
     bool removeAll = false;
     const std::vector<std::string> properties = CommandLine(step, package, packages_.count("") > 0, removeAll);
     const wine::Ui ui = step.road.userInterface ? wine::Ui::kFull : wine::Ui::kNone;
-    const wine::MsiexecResult run =
-        removeAll ? prefix_->Remove(package.package, properties) : prefix_->Install(package.package, properties, ui);
+    const wine::MsiexecResult run = removeAll ? prefix_->Remove(package.package, properties, ui)
+                                              : prefix_->Install(package.package, properties, ui);
     if (run.log.empty()) {
       throw std::runtime_error("msiexec left no log (exit " + std::to_string(run.exitCode) + "):\n" + run.output);
     }

@@ -772,8 +772,8 @@ MsiexecResult Prefix::Install(const Package& package, const std::vector<std::str
   return RunMsiexec(package, "/i", "install", properties, ui);
 }
 
-MsiexecResult Prefix::Remove(const Package& package, const std::vector<std::string>& properties) const {
-  return RunMsiexec(package, "/x", "remove", properties, Ui::kNone);
+MsiexecResult Prefix::Remove(const Package& package, const std::vector<std::string>& properties, Ui ui) const {
+  return RunMsiexec(package, "/x", "remove", properties, ui);
 }
 
 fs::path Prefix::Path(const std::string& windowsPath) const {

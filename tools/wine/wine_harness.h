@@ -209,7 +209,8 @@ class Prefix {
   // package built for the other architecture is refused.
   MsiexecResult Install(const Package& package, const std::vector<std::string>& properties = {},
                         Ui ui = Ui::kNone) const;
-  MsiexecResult Remove(const Package& package, const std::vector<std::string>& properties = {}) const;
+  MsiexecResult Remove(const Package& package, const std::vector<std::string>& properties = {},
+                       Ui ui = Ui::kNone) const;
 
   // The file or folder of the prefix that a "C:\..." path names. Existing
   // folders are matched without regard to case, as Windows does, so that
