@@ -300,6 +300,36 @@ bool DriverImageDeletedByTheLibrary(const Difference& difference, const StepResu
                                                "GetFileAttributes");
 }
 
+// The driver the simulated machine runs since an earlier start (status 4),
+// Wine's never ran (status 1): the validation looks up the running driver's
+// display name on the simulated machine only.
+bool DriverNotRunning(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
+  if (difference.area != "log") return false;
+  auto status = [](const StepResult* step, const char* value) {
+    return LogHas(
+        step, [&](const std::string& line) { return LibraryText(line) == std::string("Driver status = ") + value; });
+  };
+  if (!status(simulated, "4") || !status(wine, "1")) return false;
+  const std::string a = LibraryText(difference.simulated);
+  if (a == "Driver status = 4") return LibraryText(difference.wine) == "Driver status = 1";
+  static const char* const kRunningDriverLookup[] = {
+      "InstallGetProperty -> ProductLanguage", "InstallGetProperty <- (1033)", "InstallGetResourceString -> 40000002",
+      "Looking for language 1033", "InstallGetResourceString <- OV Velmora Driver"};
+  return difference.wine.empty() && std::any_of(std::begin(kRunningDriverLookup), std::end(kRunningDriverLookup),
+                                                [&](const char* line) { return a == line; });
+}
+
+// A 32-bit package's ProgramFilesFolder on 64-bit Windows.
+bool ProgramFilesX86(const Difference& difference, const StepResult*, const StepResult*) {
+  if (difference.area != "log" || difference.simulated.empty() || difference.wine.empty()) return false;
+  std::string simulated = FormattedOnceMore(LibraryText(difference.simulated));
+  const std::string folder = "C:\\Program Files\\", x86 = "C:\\Program Files (x86)\\";
+  for (size_t at = simulated.find(folder); at != std::string::npos; at = simulated.find(folder, at + x86.size())) {
+    simulated.replace(at, folder.size(), x86);
+  }
+  return simulated == LibraryText(difference.wine) && simulated != FormattedOnceMore(LibraryText(difference.simulated));
+}
+
 // Wine enumerates a key's values in alphabetical order: the library's line
 // for each value comes elsewhere in the log, but it is there on both.
 bool ValuesInNameOrder(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
@@ -419,6 +449,15 @@ const std::vector<KnownDifference>& KnownDifferences() {
        "values and services its standard actions installed stay on its machine, where Windows Installer and Wine "
        "remove them again.",
        SimulatedNoRollback},
+      {"driver-not-running",
+       "After an installation that started the driver (startup mode Manual), the simulated driver runs (status 4) and "
+       "Wine's never ran (status 1, no-filter-driver): a later road's validation looks up the running driver's "
+       "display name on the simulated machine only.",
+       DriverNotRunning},
+      {"program-files-x86",
+       "On 64-bit Windows (Wine win64) a 32-bit package's ProgramFilesFolder is C:\\Program Files (x86)\\; the "
+       "simulated machine, a 32-bit Windows, has C:\\Program Files\\.",
+       ProgramFilesX86},
       {"values-in-name-order",
        "Wine's registry enumerates a key's values in alphabetical order, Windows and the simulated registry in the "
        "order they were written: the library migrates (or skips) the same values in another order.",

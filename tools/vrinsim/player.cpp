@@ -417,6 +417,7 @@ std::string StateName(INSTALLSTATE state) {
 void PlayActions(const Step& step, const vrinroad::PackageOptions& package, StepResult& out) {
   DllMain(host::LibraryModule(), DLL_PROCESS_ATTACH, nullptr);
   auto session = host::Session::Open(OpenPackage(package));
+  vrinroad::SetSystemFolders(*session);
   session->SetProperty("UILevel", step.road.userInterface ? "5" : "2");
   session->SetProperty("ProductLanguage", step.road.productLanguage);
   if (step.road.installed) session->SetProperty("Installed", "1");

@@ -609,11 +609,21 @@ class WineInstaller : public Engine {
           "{5E9A7C31-2D4B-4F6A-8C1E-7B3D9F2A4CFF}"},
          package.workDir, "msibuild could not create a package");
     std::vector<std::string> args = {"msibuild", package.msi.string()};
+    // msibuild reads CRLF lines, as MsiDatabaseExport writes them; a scenario's
+    // tables may have LF ones.
+    const fs::path tables = package.workDir / "tables";
+    fs::create_directories(tables);
     for (const auto& entry : fs::directory_iterator(folder)) {
-      if (entry.path().extension() == ".idt") {
-        args.push_back("-i");
-        args.push_back(entry.path().string());
+      if (entry.path().extension() != ".idt") continue;
+      std::string text;
+      std::istringstream lines(ReadFile(entry.path()));
+      for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        text += line + "\r\n";
       }
+      std::ofstream(tables / entry.path().filename(), std::ios::binary) << text;
+      args.push_back("-i");
+      args.push_back((tables / entry.path().filename()).string());
     }
     Tool(args, package.workDir, "msibuild could not import the tables of " + folder.string());
     const std::vector<std::string> sql = {
@@ -819,6 +829,10 @@ class WineInstaller : public Engine {
       package.workDir = runDir_ / "actions";
       fs::create_directories(package.workDir);
       package.msi = package.workDir / "actions.msi";
+      // A package that names its source folder (SourceDir, as the setup's
+      // tables do) is run from there, so that its actions find their files.
+      auto source = base.properties.find("SourceDir");
+      const bool fromSource = source != base.properties.end() && source->second.rfind("C:\\", 0) == 0;
       fs::copy_file(base.package.msi, package.msi, fs::copy_options::overwrite_existing);
       fs::copy_file(wine::Prefix(arch_).DistDir() / kActionsProbe, package.workDir / kActionsProbe,
                     fs::copy_options::overwrite_existing);
@@ -843,8 +857,20 @@ class WineInstaller : public Engine {
               "'VrinsimActions', 'VrinsimCallActions')"},
              package.workDir, "msibuild could not add the probe action");
       }
-      Tool({"msibuild", package.msi.string(), "-a", "VrinsimActions", (package.workDir / kActionsProbe).string()},
-           package.workDir, "msibuild could not add " + std::string(kActionsProbe));
+      // The probe's Binary row, merged in as the kit's rows are: an .idt
+      // with its stream in a Binary folder beside it.
+      const fs::path binary = package.workDir / "probe";
+      fs::create_directories(binary / "Binary");
+      fs::rename(package.workDir / kActionsProbe, binary / "Binary" / kActionsProbe);
+      std::ofstream(binary / "Binary.idt", std::ios::binary)
+          << "Name\tData\ns72\tv0\nBinary\tName\nVrinsimActions\t" << kActionsProbe << "\n";
+      prefix_->Flatten(package, {binary / "Binary.idt"});
+      if (fromSource) {
+        const fs::path there = prefix_->Path(source->second) / "actions.msi";
+        fs::create_directories(there.parent_path());
+        fs::copy_file(package.msi, there, fs::copy_options::overwrite_existing);
+        package.msi = there;
+      }
       actionsPackage_ = base;
       actionsPackage_->package = package;
     }

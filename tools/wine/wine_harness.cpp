@@ -753,7 +753,7 @@ MsiexecResult Prefix::RunMsiexec(const Package& package, const std::string& opti
     logPath = package.workDir / (logStem + "-" + std::to_string(n) + ".log");
   }
   std::vector<std::string> args = {
-      "msiexec", option, ToWindowsPath(package.msi), ui == Ui::kFull ? "/qf" : "/qn", "/l*v", ToWindowsPath(logPath)};
+      "msiexec", option, WindowsPathOf(package.msi), ui == Ui::kFull ? "/qf" : "/qn", "/l*v", ToWindowsPath(logPath)};
   args.insert(args.end(), properties.begin(), properties.end());
   RunResult run = Run(args, package.workDir);
   MsiexecResult result;
@@ -774,6 +774,15 @@ MsiexecResult Prefix::Install(const Package& package, const std::vector<std::str
 
 MsiexecResult Prefix::Remove(const Package& package, const std::vector<std::string>& properties, Ui ui) const {
   return RunMsiexec(package, "/x", "remove", properties, ui);
+}
+
+std::string Prefix::WindowsPathOf(const fs::path& path) const {
+  const fs::path driveC = (WinePrefix() / "drive_c").lexically_normal();
+  const fs::path relative = fs::absolute(path).lexically_normal().lexically_relative(driveC);
+  if (relative.empty() || *relative.begin() == "..") return ToWindowsPath(path);
+  std::string text = "C:\\" + relative.string();
+  std::replace(text.begin(), text.end(), '/', '\\');
+  return text;
 }
 
 fs::path Prefix::Path(const std::string& windowsPath) const {

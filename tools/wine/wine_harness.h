@@ -217,6 +217,10 @@ class Prefix {
   // "C:\WINDOWS" is the prefix's "windows"; missing parts keep their case.
   fs::path Path(const std::string& windowsPath) const;
 
+  // The Windows path of a host path: "C:\..." inside the prefix's drive C:,
+  // else "Z:\...".
+  std::string WindowsPathOf(const fs::path& path) const;
+
   // Writes files into the prefix ("C:\..." path -> contents), creating folders.
   void WriteFiles(const std::vector<std::pair<std::string, std::string>>& files) const;
 
