@@ -353,6 +353,20 @@ std::vector<std::pair<std::string, std::string>> PropertiesLeftSet(const std::ma
 
 }  // namespace
 
+std::string InstallStateName(INSTALLSTATE state) {
+  switch (state) {
+    case INSTALLSTATE_UNKNOWN:
+      return "unknown";
+    case INSTALLSTATE_ABSENT:
+      return "absent";
+    case INSTALLSTATE_LOCAL:
+      return "local";
+    case INSTALLSTATE_SOURCE:
+      return "source";
+    default:
+      return std::to_string(state);
+  }
+}
 std::string FailureOf(const std::vector<vrinroad::ActionCall>& calls, const std::vector<std::string>& log) {
   for (const vrinroad::ActionCall& call : calls) {
     if (call.result == ERROR_SUCCESS) continue;
@@ -397,21 +411,6 @@ std::shared_ptr<host::Package> OpenPackage(const vrinroad::PackageOptions& packa
   return host::Package::FromSql(package.sql.empty() ? vrinroad::PackageSql(package) : package.sql);
 }
 
-std::string StateName(INSTALLSTATE state) {
-  switch (state) {
-    case INSTALLSTATE_UNKNOWN:
-      return "unknown";
-    case INSTALLSTATE_ABSENT:
-      return "absent";
-    case INSTALLSTATE_LOCAL:
-      return "local";
-    case INSTALLSTATE_SOURCE:
-      return "source";
-    default:
-      return std::to_string(state);
-  }
-}
-
 // Named actions in one session, as a user-interface or execute sequence
 // calls them; the first that fails ends the installation.
 void PlayActions(const Step& step, const vrinroad::PackageOptions& package, StepResult& out) {
@@ -444,7 +443,8 @@ void PlayActions(const Step& step, const vrinroad::PackageOptions& package, Step
   }
   for (const auto& [feature, before] : requested) {
     INSTALLSTATE now = session->FeatureState(feature)->action;
-    if (now != before) out.featureRequests.push_back(feature + ": " + StateName(before) + " -> " + StateName(now));
+    if (now != before)
+      out.featureRequests.push_back(feature + ": " + InstallStateName(before) + " -> " + InstallStateName(now));
   }
   session->Close();
   out.log = LogOf(*session);

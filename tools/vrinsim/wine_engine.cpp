@@ -922,7 +922,8 @@ class WineInstaller : public Engine {
         } else if (word == "feature") {
           int before = 0, after = 0;
           words >> before >> after;
-          out.featureRequests.push_back(name + ": " + StateName(before) + " -> " + StateName(after));
+          out.featureRequests.push_back(name + ": " + InstallStateName(static_cast<INSTALLSTATE>(before)) + " -> " +
+                                        InstallStateName(static_cast<INSTALLSTATE>(after)));
         } else {
           out.log.push_back(line);
           out.failed = true;
@@ -937,21 +938,6 @@ class WineInstaller : public Engine {
       }
     }
     out.propertiesLeftSet = PropertiesLeftSet(LoggedProperties(run.log), *actionsPackage_, properties);
-  }
-
-  static std::string StateName(int state) {
-    switch (state) {
-      case INSTALLSTATE_UNKNOWN:
-        return "unknown";
-      case INSTALLSTATE_ABSENT:
-        return "absent";
-      case INSTALLSTATE_LOCAL:
-        return "local";
-      case INSTALLSTATE_SOURCE:
-        return "source";
-      default:
-        return std::to_string(state);
-    }
   }
 
   // The master setup's calls through vrinsim_master_setup.exe; its lines
