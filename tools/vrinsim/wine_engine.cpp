@@ -12,15 +12,15 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
-#include "host/shell_folders.h"
 #include "tools/road/pe_builder.h"
 #include "tools/vrinsim/action_table.h"
 #include "tools/vrinsim/engine.h"
-#include "tools/vrinsim/idt_package.h"
 #include "tools/wine/wine_harness.h"
 
 namespace vrinsim {
