@@ -33,24 +33,38 @@ std::vector<Aligned> Align(const std::vector<std::string>& left, const std::vect
   }
   const size_t rows = left.size() - head - tail;
   const size_t columns = right.size() - head - tail;
-  // lengths[i][j]: the common subsequence of the middles from i and j on.
-  std::vector<std::vector<uint32_t>> lengths(rows + 1, std::vector<uint32_t>(columns + 1, 0));
-  for (size_t i = rows; i-- > 0;) {
-    for (size_t j = columns; j-- > 0;) {
-      lengths[i][j] = left[head + i] == right[head + j] ? lengths[i + 1][j + 1] + 1
-                                                        : std::max(lengths[i + 1][j], lengths[i][j + 1]);
-    }
-  }
   std::vector<Aligned> aligned;
   for (size_t k = 0; k < head; ++k) aligned.push_back({k, k});
-  size_t i = 0, j = 0;
-  while (i < rows || j < columns) {
-    if (i < rows && j < columns && left[head + i] == right[head + j]) {
-      aligned.push_back({head + i++, head + j++});
-    } else if (j == columns || (i < rows && lengths[i + 1][j] >= lengths[i][j + 1])) {
-      aligned.push_back({head + i++, std::nullopt});
-    } else {
-      aligned.push_back({std::nullopt, head + j++});
+  // Middles too long for the table (logs of tens of thousands of lines that
+  // differ throughout) are lined up position by position instead.
+  const size_t kMostCells = size_t{1} << 24;
+  if (rows > 0 && columns > kMostCells / rows) {
+    for (size_t k = 0; k < std::max(rows, columns); ++k) {
+      if (k < rows && k < columns && left[head + k] == right[head + k]) {
+        aligned.push_back({head + k, head + k});
+        continue;
+      }
+      if (k < rows) aligned.push_back({head + k, std::nullopt});
+      if (k < columns) aligned.push_back({std::nullopt, head + k});
+    }
+  } else {
+    // lengths[i][j]: the common subsequence of the middles from i and j on.
+    std::vector<std::vector<uint32_t>> lengths(rows + 1, std::vector<uint32_t>(columns + 1, 0));
+    for (size_t i = rows; i-- > 0;) {
+      for (size_t j = columns; j-- > 0;) {
+        lengths[i][j] = left[head + i] == right[head + j] ? lengths[i + 1][j + 1] + 1
+                                                          : std::max(lengths[i + 1][j], lengths[i][j + 1]);
+      }
+    }
+    size_t i = 0, j = 0;
+    while (i < rows || j < columns) {
+      if (i < rows && j < columns && left[head + i] == right[head + j]) {
+        aligned.push_back({head + i++, head + j++});
+      } else if (j == columns || (i < rows && lengths[i + 1][j] >= lengths[i][j + 1])) {
+        aligned.push_back({head + i++, std::nullopt});
+      } else {
+        aligned.push_back({std::nullopt, head + j++});
+      }
     }
   }
   for (size_t k = 0; k < tail; ++k) aligned.push_back({left.size() - tail + k, right.size() - tail + k});

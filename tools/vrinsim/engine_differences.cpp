@@ -23,19 +23,26 @@ std::string MarkerOf(const std::string& line) {
   return mark == std::string::npos ? line : line.substr(0, mark);
 }
 
-// Whether a line of the step's log satisfies test.
+// Whether a line of the step's log satisfies test, asked of the lines in order.
 template <typename Test>
 bool LogHas(const StepResult* step, Test test) {
   if (step == nullptr) return false;
-  const std::vector<std::string> lines = LogLines(step->log);
-  return std::any_of(lines.begin(), lines.end(), test);
+  for (const std::string& line : LogLines(step->log)) {
+    if (test(line)) return true;
+  }
+  return false;
 }
 
 // Whether the step's log carries the failure report of that head (the
-// library's text, "Action : error") and context.
+// library's text, "Action : error") and context: the report's CONTEXT line
+// follows its head after a blank line.
 bool HasReport(const StepResult* step, const std::string& head, const std::string& context) {
-  return LogHas(step, [&](const std::string& line) { return LibraryText(line) == head; }) &&
-         LogHas(step, [&](const std::string& line) { return line.find("CONTEXT = " + context) != std::string::npos; });
+  size_t sinceHead = 3;  // lines since the last head line; 3 for none near
+  return LogHas(step, [&](const std::string& line) {
+    if (sinceHead < 3 && line.find("CONTEXT = " + context) != std::string::npos) return true;
+    sinceHead = LibraryText(line) == head ? 1 : sinceHead + 1;
+    return false;
+  });
 }
 
 // A log difference shown by Wine only, whose text contains every part.

@@ -446,8 +446,4 @@ std::vector<std::string> DescribeChanges(const std::vector<MachineChange>& chang
   return lines;
 }
 
-std::vector<std::string> DescribeChanges(const MachineState& before, const MachineState& after) {
-  return DescribeChanges(ChangesBetween(before, after));
-}
-
 }  // namespace vrinsim

@@ -84,9 +84,4 @@ std::string ChangeLine(const MachineChange& change);
 // heading: "Registry:", "Services:", "Files:", "Shares:".
 std::vector<std::string> DescribeChanges(const std::vector<MachineChange>& changes);
 
-// The changes from before to after, as report lines (empty: none). Each
-// section starts with its heading: "Registry:", "Services:", "Files:",
-// "Shares:".
-std::vector<std::string> DescribeChanges(const MachineState& before, const MachineState& after);
-
 }  // namespace vrinsim
