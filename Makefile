@@ -4,7 +4,7 @@ BUILD ?= build
 DIST := $(CURDIR)/dist
 CMAKE_GENERATOR := -G Ninja
 
-.PHONY: run test deps native-configure native sanitize fuzz win32 win64 dist packages clean
+.PHONY: run test deps native-configure native sanitize fuzz win32 win64 dist packages compare clean
 
 # The default road on the simulated machine: only the runner is built.
 run: deps native-configure
@@ -21,7 +21,7 @@ FUZZ_SECONDS ?= 60
 
 # The 32-bit Wine tier skips where the kernel refuses i386 programs; say so
 # where nobody can miss it, since then the shipped DLL did not run.
-I386_CHECK = $(BUILD)/native/tests/wine/i386_check 2>/dev/null; \
+I386_CHECK = $(BUILD)/native/tools/wine/i386_check 2>/dev/null; \
   [ $$? -eq 32 ] || echo "*** 32-bit Wine tier SKIPPED: this kernel does not run i386 programs; the shipped win32 DLL was not run under Wine ***"
 
 test: dist native sanitize
@@ -67,6 +67,19 @@ dist: win32 win64
 	cp $(BUILD)/win64/vrinca.dll $(DIST)/win64/vrinca.dll
 	cp $(BUILD)/win32/vrinca_probe.exe $(DIST)/win32/vrinca_probe.exe
 	cp $(BUILD)/win64/vrinca_probe.exe $(DIST)/win64/vrinca_probe.exe
+	for arch in win32 win64; do \
+	  cp $(BUILD)/$$arch/vrinsim_actions.dll $(BUILD)/$$arch/vrinsim_master_setup.exe $(DIST)/$$arch/; \
+	done
+
+# vrinsim compare over every bundled scenario on both architectures of the
+# Wine engine; the 32-bit one skips loudly where this kernel cannot run it.
+VRINSIM := $(BUILD)/native/tools/vrinsim/vrinsim
+compare: dist native-configure
+	cmake --build $(BUILD)/native --target vrinsim
+	@status=0; for arch in win32 win64; do \
+	  tools/vrinsim/compare-bundled.sh $(VRINSIM) $$arch; result=$$?; \
+	  [ $$result -eq 0 ] || [ $$result -eq 77 ] || status=1; \
+	done; exit $$status
 
 # The integration kit's example packages (packaging/) around the shipped
 # 32-bit DLL: dist/packages/consumer.msi, server-only.msi and setup.msi.

@@ -48,7 +48,7 @@ if installed wine32:i386; then
 fi
 check_dir=$(mktemp -d)
 trap 'rm -rf "$check_dir"' EXIT
-as --32 -o "$check_dir/i386_check.o" "$(dirname "$0")/../tests/wine/i386_check.s"
+as --32 -o "$check_dir/i386_check.o" "$(dirname "$0")/../tools/wine/i386_check.s"
 ld -m elf_i386 -o "$check_dir/i386_check" "$check_dir/i386_check.o"
 status=0
 "$check_dir/i386_check" 2>/dev/null || status=$?

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/wine_harness.h"
+#include "tools/wine/wine_harness.h"
 
 namespace {
 

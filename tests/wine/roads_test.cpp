@@ -320,7 +320,7 @@ std::string VersionText(const vrintest::FileVersion& version) {
 wine::Package BuildRoadsPackage(const wine::Prefix& prefix, const vrinroad::PackageOptions& simulated,
                                 const std::string& productCode, const std::string& workName) {
   wine::PackageOptions options;
-  options.templateName = "roads.wxs";
+  options.templateName = wine::RoadsTemplate().string();
   options.workName = workName;
   options.defines = {{"ProductCode", productCode},
                      {"Products", simulated.products},

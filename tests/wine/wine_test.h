@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "tests/wine/wine_harness.h"
+#include "tools/wine/wine_harness.h"
 
 namespace wine {
 

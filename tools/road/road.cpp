@@ -291,6 +291,12 @@ void PrepareMachine() {
   host::LocalRegistry().Create(kLanmanParametersKey);
 }
 
+void SetSystemFolders(host::Session& session) {
+  session.SetProperty("ProgramFilesFolder", "C:\\Program Files\\");
+  session.SetProperty("WindowsFolder", std::string(host::kWindowsDirectory) + "\\");
+  session.SetProperty("SystemFolder", std::string(host::kSystemDirectory) + "\\");
+}
+
 Road::Road(PackageOptions package, RoadOptions road) : package_(std::move(package)), road_(std::move(road)) {
   if (!package_.withConsole && road_.console != FeatureRequest::kLeave) road_.console = FeatureRequest::kLeave;
 }
@@ -312,10 +318,7 @@ void Road::Start() {
   session_ = host::Session::Open(msi_);
   host::Session& session = *session_;
 
-  // What the installer sets before the sequences run.
-  session.SetProperty("ProgramFilesFolder", "C:\\Program Files\\");
-  session.SetProperty("WindowsFolder", std::string(host::kWindowsDirectory) + "\\");
-  session.SetProperty("SystemFolder", std::string(host::kSystemDirectory) + "\\");
+  SetSystemFolders(session);
   session.SetProperty("UILevel", road_.userInterface ? "5" : "2");
   session.SetProperty("ProductLanguage", road_.productLanguage);
   if (road_.installed) session.SetProperty("Installed", "1");

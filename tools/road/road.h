@@ -166,6 +166,10 @@ class Road {
   std::map<std::string, std::string> startProperties_;
 };
 
+// What the installer sets before the sequences run: the system folders'
+// properties (ProgramFilesFolder, WindowsFolder, SystemFolder).
+void SetSystemFolders(host::Session& session);
+
 // Calls one custom action as the installer does, between its "Action start"
 // and "Action ended ... Return value n." lines.
 UINT CallAction(host::Session& session, const std::string& name, UINT(__stdcall* action)(MSIHANDLE));

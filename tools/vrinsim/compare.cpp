@@ -110,6 +110,11 @@ std::vector<LogUnit> LogUnits(const StepResult& step, const std::set<std::string
   return units;
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 void CompareLogs(const StepResult& simulated, const StepResult& wine, std::vector<Difference>& out) {
   std::set<std::string> actions;
   for (const std::string& name : ActionNames()) actions.insert(name);
@@ -121,7 +126,56 @@ void CompareLogs(const StepResult& simulated, const StepResult& wine, std::vecto
   std::vector<std::string> leftKeys, rightKeys;
   for (const LogUnit& unit : left) leftKeys.push_back(unit.key);
   for (const LogUnit& unit : right) rightKeys.push_back(unit.key);
+  // A line one engine wrote where the other wrote a line of the same call
+  // (the same text up to its last "->" or "<-" or up to a number that ends
+  // it, or the same text but for letter
+  // case) is one line changed: the two are paired, so that a known
+  // difference sees both sides ("AddShare(...)  -> 0" and "...  -> 50").
+  auto sameCall = [&](size_t l, size_t r) {
+    const std::string a = Lower(left[l].head), b = Lower(right[r].head);
+    const std::string arrow = a.find("<-") != std::string::npos ? "<-" : "->";
+    const size_t arrowA = a.rfind(arrow), arrowB = b.rfind(arrow);
+    const size_t numberA = a.find_last_not_of("0123456789 "), numberB = b.find_last_not_of("0123456789 ");
+    return a == b || (arrowA != std::string::npos && arrowA == arrowB && a.compare(0, arrowA, b, 0, arrowB) == 0) ||
+           (numberA != std::string::npos && numberA + 1 < a.size() && numberA == numberB &&
+            a.compare(0, numberA + 1, b, 0, numberB + 1) == 0);
+  };
+  std::vector<Aligned> aligned;
+  std::vector<size_t> onlyLeft, onlyRight;
+  auto flush = [&]() {
+    std::vector<bool> used(onlyRight.size(), false);
+    size_t nextRight = 0;
+    for (size_t l : onlyLeft) {
+      size_t match = 0;
+      while (match < onlyRight.size() && (used[match] || !sameCall(l, onlyRight[match]))) ++match;
+      if (match == onlyRight.size()) {
+        aligned.push_back({l, std::nullopt});
+        continue;
+      }
+      // The other engine's lines before the match stay in their place.
+      for (; nextRight < match; ++nextRight) {
+        if (!used[nextRight]) aligned.push_back({std::nullopt, onlyRight[nextRight]});
+        used[nextRight] = true;
+      }
+      used[match] = true;
+      aligned.push_back({l, onlyRight[match]});
+    }
+    for (size_t r = 0; r < onlyRight.size(); ++r) {
+      if (!used[r]) aligned.push_back({std::nullopt, onlyRight[r]});
+    }
+    onlyLeft.clear();
+    onlyRight.clear();
+  };
   for (const Aligned& pair : Align(leftKeys, rightKeys)) {
+    if (pair.left && pair.right) {
+      flush();
+      aligned.push_back(pair);
+    } else {
+      (pair.left ? onlyLeft : onlyRight).push_back(pair.left ? *pair.left : *pair.right);
+    }
+  }
+  flush();
+  for (const Aligned& pair : aligned) {
     Difference difference;
     difference.area = "log";
     if (!pair.left || !pair.right) {
@@ -181,11 +235,6 @@ void CompareProperties(const StepResult& simulated, const StepResult& wine, std:
     // A property one engine left empty and the other did not set reads the same to a package.
     if (difference.simulated != difference.wine) out.push_back(difference);
   }
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 // What a change is about, so that each engine's change of one thing meets

@@ -52,6 +52,23 @@ bool OnlyOnWine(const Difference& difference, std::initializer_list<const char*>
                      [&](const char* part) { return difference.wine.find(part) != std::string::npos; });
 }
 
+// A service's or registry value's text without what Wine's service manager
+// writes differently: the image path's quotes and its value type
+// (REG_EXPAND_SZ on Windows, REG_SZ on Wine).
+std::string ServiceText(const std::string& text) {
+  std::string plain;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 7, "expand:") == 0) {
+      i += 6;
+    } else if (text.compare(i, 2, "\\\"") == 0) {
+      i += 1;
+    } else if (text[i] != '"') {
+      plain += text[i];
+    }
+  }
+  return plain;
+}
+
 // A service the simulated engine ran and Wine left stopped: the simulated
 // change ends in "running", Wine's is the same ending in "stopped" or, for
 // a start of a service that existed, there is none.
@@ -63,7 +80,8 @@ bool RunningOnlySimulated(const Difference& difference) {
   if (!difference.wineChange) return simulated.what == "state";
   const MachineChange& wine = *difference.wineChange;
   return wine.what == simulated.what &&
-         wine.after == simulated.after.substr(0, simulated.after.size() - running.size()) + "stopped";
+         ServiceText(wine.after) ==
+             ServiceText(simulated.after.substr(0, simulated.after.size() - running.size()) + "stopped");
 }
 
 std::string Lower(std::string text) {
@@ -132,6 +150,12 @@ bool NoFilterDriver(const Difference& difference, const StepResult*, const StepR
   const std::string head = "VrinNTStartVrin : 1114";
   const std::string context = "VrinNTStartVrin : StartService (1)";
   if (!HasReport(wine, head, context)) return false;
+  // The failed start reads the start-up mode it then changes.
+  const std::string read = LibraryText(difference.wine);
+  if (difference.area == "log" && difference.simulated.empty() &&
+      (read == "InstallGetProperty -> STARTUPMODE" || StartsWith(read, "InstallGetProperty <- ("))) {
+    return true;
+  }
   if (difference.area == "property") return difference.subject == "STARTUPMODE" && difference.wine == "NeedReboot";
   if (difference.area == "service") {
     return (difference.subject == "SKDDriver" || difference.subject == "Skelda") && RunningOnlySimulated(difference);
@@ -165,13 +189,200 @@ bool ComponentRemovedWhileCounted(const Difference& difference, const StepResult
   });
 }
 
-bool ComponentCountedOnceMore(const Difference& difference, const StepResult*, const StepResult*) {
-  if (!difference.simulatedChange || !difference.wineChange || !IsSharedDllsValue(*difference.simulatedChange)) {
+// "... <- 2" against "... <- 1", "X = 2" against "X = 1": the same text
+// ending in a number one above.
+bool OneAbove(const std::string& simulated, const std::string& wine) {
+  // Where each text's final number starts.
+  auto numberAt = [](const std::string& text) {
+    const size_t last = text.find_last_not_of("0123456789");
+    return last == std::string::npos ? 0 : last + 1;
+  };
+  const size_t a = numberAt(simulated), b = numberAt(wine);
+  if (a == simulated.size() || b == wine.size() || a != b || simulated.compare(0, a, wine, 0, b) != 0 ||
+      simulated.size() - a > 9 || wine.size() - b > 9) {
     return false;
   }
-  std::optional<uint32_t> simulated = Dword(difference.simulatedChange->after);
-  std::optional<uint32_t> wine = Dword(difference.wineChange->after);
-  return simulated && wine && *wine == *simulated + 1;
+  return std::stoul(wine.substr(b)) == std::stoul(simulated.substr(a)) + 1;
+}
+
+bool ComponentCountedOnceMore(const Difference& difference, const StepResult*, const StepResult* wine) {
+  // The count itself: changed on Wine only, or to one above.
+  if (difference.wineChange && IsSharedDllsValue(*difference.wineChange)) {
+    std::optional<uint32_t> now = Dword(difference.wineChange->after);
+    std::optional<uint32_t> simulated =
+        difference.simulatedChange ? Dword(difference.simulatedChange->after) : Dword(difference.wineChange->before);
+    return now && simulated && *now == *simulated + 1;
+  }
+  // The console's count read and handed on by the actions, in a step that
+  // reads it.
+  if (difference.area == "property") {
+    return difference.subject == "GUIREFCOUNTER" && OneAbove(difference.simulated, difference.wine);
+  }
+  const bool readsCount =
+      LogHas(wine, [](const std::string& line) { return LibraryText(line) == "GUIReadRefCounter ->"; });
+  return readsCount && difference.area == "log" &&
+         OneAbove(LibraryText(difference.simulated), LibraryText(difference.wine));
+}
+
+bool IsKeyUnder(const Difference& difference, const std::string& lowerPart) {
+  return Lower(difference.subject).find(lowerPart) != std::string::npos;
+}
+
+bool WineServiceManager(const Difference& difference, const StepResult*, const StepResult*) {
+  if (difference.area == "registry" && IsKeyUnder(difference, "\\currentcontrolset\\services\\")) {
+    const std::string name = difference.wineChange ? difference.wineChange->name : "";
+    if (difference.simulated.empty() && (name == "\"ObjectName\"" || name == "\"PreshutdownTimeout\"")) return true;
+    if (!difference.simulatedChange || !difference.wineChange) return false;
+    const MachineChange& simulated = *difference.simulatedChange;
+    const MachineChange& wine = *difference.wineChange;
+    return simulated.what == wine.what && ServiceText(simulated.before) == ServiceText(wine.before) &&
+           ServiceText(simulated.after) == ServiceText(wine.after);
+  }
+  if (difference.area == "service" && difference.simulatedChange && difference.wineChange) {
+    return ServiceText(difference.simulated) == ServiceText(difference.wine);
+  }
+  return false;
+}
+
+bool WindowsFolderSpelling(const Difference& difference, const StepResult*, const StepResult*) {
+  if (difference.simulated.empty() || difference.simulated.find("C:\\WINDOWS") == std::string::npos) return false;
+  // A log line may also be one Wine formatted once more.
+  const std::string simulated = LibraryText(difference.simulated);
+  if (difference.area == "log" && !simulated.empty()) {
+    return Lower(FormattedOnceMore(simulated)) == Lower(LibraryText(difference.wine));
+  }
+  return difference.simulated != difference.wine && Lower(difference.simulated) == Lower(difference.wine);
+}
+
+bool NoDriverImage(const Difference& difference, const StepResult* simulated, const StepResult*) {
+  const std::string driver = "c:\\windows\\system32\\drivers\\skdnt.sys";
+  const std::optional<MachineChange>& change =
+      difference.simulatedChange ? difference.simulatedChange : difference.wineChange;
+  if (difference.area == "file") {
+    // Deleted on both: only the simulated one had a version to show.
+    return Lower(difference.subject) == driver &&
+           (difference.wine.empty() || (difference.simulatedChange && difference.wineChange &&
+                                        difference.simulatedChange->what == difference.wineChange->what));
+  }
+  if (difference.area == "registry" && change) {
+    // The value's name as a .reg file writes it: quoted, backslashes doubled.
+    std::string name;
+    for (char c : change->name) {
+      if (c != '"' && !(c == '\\' && !name.empty() && name.back() == '\\')) name += c;
+    }
+    return IsSharedDllsValue(*change) && Lower(name) == driver;
+  }
+  // The library reads and writes back the driver's count, one lower on Wine.
+  if (difference.area != "log" || difference.simulated.empty() || difference.wine.empty()) return false;
+  const std::string sharedDriver = "shareddlls\\" + driver;
+  const std::string a = Lower(LibraryText(difference.simulated)), b = Lower(LibraryText(difference.wine));
+  if (a.find(sharedDriver) != std::string::npos) return a.substr(0, a.find(" = ")) == b.substr(0, b.find(" = "));
+  const bool readsDriverCount = LogHas(simulated, [&](const std::string& line) {
+    return Lower(LibraryText(line))
+               .find("installgetregvalue -> " + std::string("software\\microsoft\\windows\\currentversion\\") +
+                     sharedDriver) != std::string::npos;
+  });
+  return readsDriverCount && StartsWith(a, "installgetregvalue <- ") && OneAbove(b, a);
+}
+
+// The removal's own deletion of the driver image: the simulated one finds it
+// gone (its RemoveFiles took the component's image), Wine's deletes the
+// earlier image its package did not replace.
+bool DriverImageDeletedByTheLibrary(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
+  if (difference.area != "log" || wine == nullptr) return false;
+  const bool deletesDriver = LogHas(simulated, [](const std::string& line) {
+    return Lower(LibraryText(line)) == "installdeletefile -> c:\\windows\\system32\\drivers\\skdnt.sys";
+  });
+  const bool driverGoneOnWine =
+      std::any_of(wine->machineChanges.begin(), wine->machineChanges.end(), [](const MachineChange& change) {
+        return change.area == "file" && change.what == "deleted" &&
+               Lower(change.key) == "c:\\windows\\system32\\drivers\\skdnt.sys";
+      });
+  if (!deletesDriver || !driverGoneOnWine) return false;
+  if (LibraryText(difference.simulated) == "InstallDeleteFile <- not deleted") {
+    return LibraryText(difference.wine) == "InstallDeleteFile <- deleted";
+  }
+  return difference.wine.empty() && StartsWith(difference.simulated,
+                                               "ERR: OV VRIN : InstallDeleteFile : 2 / CONTEXT = InstallDeleteFile : "
+                                               "GetFileAttributes");
+}
+
+// The driver the simulated machine runs since an earlier start (status 4),
+// Wine's never ran (status 1): the validation looks up the running driver's
+// display name on the simulated machine only.
+bool DriverNotRunning(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
+  if (difference.area != "log") return false;
+  auto status = [](const StepResult* step, const char* value) {
+    return LogHas(
+        step, [&](const std::string& line) { return LibraryText(line) == std::string("Driver status = ") + value; });
+  };
+  if (!status(simulated, "4") || !status(wine, "1")) return false;
+  const std::string a = LibraryText(difference.simulated);
+  if (a == "Driver status = 4") return LibraryText(difference.wine) == "Driver status = 1";
+  static const char* const kRunningDriverLookup[] = {
+      "InstallGetProperty -> ProductLanguage", "InstallGetProperty <- (1033)", "InstallGetResourceString -> 40000002",
+      "Looking for language 1033", "InstallGetResourceString <- OV Velmora Driver"};
+  return difference.wine.empty() && std::any_of(std::begin(kRunningDriverLookup), std::end(kRunningDriverLookup),
+                                                [&](const char* line) { return a == line; });
+}
+
+// A 32-bit package's ProgramFilesFolder on 64-bit Windows.
+bool ProgramFilesX86(const Difference& difference, const StepResult*, const StepResult*) {
+  if (difference.area != "log" || difference.simulated.empty() || difference.wine.empty()) return false;
+  std::string simulated = FormattedOnceMore(LibraryText(difference.simulated));
+  const std::string folder = "C:\\Program Files\\", x86 = "C:\\Program Files (x86)\\";
+  for (size_t at = simulated.find(folder); at != std::string::npos; at = simulated.find(folder, at + x86.size())) {
+    simulated.replace(at, folder.size(), x86);
+  }
+  return simulated == LibraryText(difference.wine) && simulated != FormattedOnceMore(LibraryText(difference.simulated));
+}
+
+// Wine enumerates a key's values in alphabetical order: the library's line
+// for each value comes elsewhere in the log, but it is there on both.
+bool ValuesInNameOrder(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
+  if (difference.area != "log" || (!difference.simulated.empty() && !difference.wine.empty())) return false;
+  const std::string line = LibraryText(difference.simulated.empty() ? difference.wine : difference.simulated);
+  if (!StartsWith(line, "Skipping '") && !StartsWith(line, "Migrating value '")) return false;
+  const StepResult* other = difference.simulated.empty() ? simulated : wine;
+  return LogHas(other, [&](const std::string& text) { return LibraryText(text) == line; });
+}
+
+// RegQueryInfoKeyA's longest data: Wine gives it in bytes of UTF-16.
+bool QueryInfoKeyDataSize(const Difference& difference, const StepResult*, const StepResult*) {
+  const std::string head = "Allocing buffer for max name ";
+  const std::string a = LibraryText(difference.simulated), b = LibraryText(difference.wine);
+  const size_t data = a.find(", max data ");
+  return difference.area == "log" && StartsWith(a, head) && data != std::string::npos &&
+         b.compare(0, data + 11, a, 0, data + 11) == 0 &&
+         std::stoul("0" + b.substr(data + 11)) == 2 * std::stoul("0" + a.substr(data + 11));
+}
+
+bool DriverDeletedAtOnce(const Difference& difference, const StepResult*, const StepResult*) {
+  if (difference.area == "service" && difference.subject == "SKDDriver") {
+    return (difference.simulatedChange && difference.simulatedChange->what == "marked for deletion") ||
+           (difference.simulated.empty() && difference.wineChange && difference.wineChange->what == "deleted");
+  }
+  return difference.area == "registry" && difference.simulated.empty() &&
+         IsKeyUnder(difference, "\\services\\skddriver") && difference.wineChange &&
+         (difference.wineChange->what == "key deleted" || difference.wineChange->what == "value deleted");
+}
+
+bool SessionManagerKey(const Difference& difference, const StepResult*, const StepResult*) {
+  return difference.area == "registry" && difference.wine.empty() && difference.simulatedChange &&
+         difference.simulatedChange->what == "key added" &&
+         EndsWith(Lower(difference.subject), "\\control\\session manager");
+}
+
+// A road that failed on both engines: Windows Installer (Wine's too) rolls
+// back the standard actions' files, registry values and service of the
+// installation; the simulated installer does not, so they stay there only.
+bool SimulatedNoRollback(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
+  if (simulated == nullptr || wine == nullptr || !simulated->failed || !wine->failed || !difference.wine.empty() ||
+      !difference.simulatedChange) {
+    return false;
+  }
+  const std::string& what = difference.simulatedChange->what;
+  return what == "added" || what == "value added" || what == "key added" || what == "created";
 }
 
 }  // namespace
@@ -214,6 +425,54 @@ const std::vector<KnownDifference>& KnownDifferences() {
        "Wine counts a component once more when a maintenance run removes another feature of the product and keeps "
        "the component's own: its SharedDlls count is one above the simulated one (and Windows Installer's).",
        ComponentCountedOnceMore},
+      {"wine-service-manager",
+       "Wine's service manager writes a service's ImagePath as REG_SZ and without the quotes Windows Installer puts "
+       "around it (Windows: REG_EXPAND_SZ), and adds ObjectName and PreshutdownTimeout to every service it creates.",
+       WineServiceManager},
+      {"windows-folder-spelling",
+       "Wine's Windows folder is C:\\windows, the simulated machine's C:\\WINDOWS: paths under it differ in letter "
+       "case only, which Windows ignores.",
+       WindowsFolderSpelling},
+      {"no-driver-image",
+       "The Wine package has no driver image (with one in system32\\drivers, Wine holds it open after the driver "
+       "entry is created, and every later installation asks for a restart): the simulated server component installs "
+       "and counts C:\\WINDOWS\\system32\\drivers\\skdnt.sys, Wine's does not.",
+       NoDriverImage},
+      {"driver-image-left-to-the-library",
+       "Without a driver image in the Wine package (no-driver-image), the earlier driver image stays until the "
+       "removal's VrinNTDeleteLeftOvers deletes it; on the simulated machine the installer's RemoveFiles took it "
+       "before, so the library finds it gone.",
+       DriverImageDeletedByTheLibrary},
+      {"driver-deleted-at-once",
+       "Wine never starts the filter driver (no-filter-driver), so removing it deletes the stopped service at once; "
+       "the simulated machine, whose driver runs, marks it for deletion at the next restart.",
+       DriverDeletedAtOnce},
+      {"session-manager-key",
+       "The simulated machine has no Session Manager key until a deletion at the next restart is scheduled, which "
+       "makes it; Windows and Wine have it from the start (the deletions themselves are compared as files).",
+       SessionManagerKey},
+      {"simulated-no-rollback",
+       "The simulated installer does not roll back a failed installation (see the README): the files, registry "
+       "values and services its standard actions installed stay on its machine, where Windows Installer and Wine "
+       "remove them again.",
+       SimulatedNoRollback},
+      {"driver-not-running",
+       "After an installation that started the driver (startup mode Manual), the simulated driver runs (status 4) and "
+       "Wine's never ran (status 1, no-filter-driver): a later road's validation looks up the running driver's "
+       "display name on the simulated machine only.",
+       DriverNotRunning},
+      {"program-files-x86",
+       "On 64-bit Windows (Wine win64) a 32-bit package's ProgramFilesFolder is C:\\Program Files (x86)\\; the "
+       "simulated machine, a 32-bit Windows, has C:\\Program Files\\.",
+       ProgramFilesX86},
+      {"values-in-name-order",
+       "Wine's registry enumerates a key's values in alphabetical order, Windows and the simulated registry in the "
+       "order they were written: the library migrates (or skips) the same values in another order.",
+       ValuesInNameOrder},
+      {"query-info-key-data-size",
+       "Wine's RegQueryInfoKeyA gives the longest value data of a key in bytes of its UTF-16 form, twice the "
+       "simulated registry's size for text: the library allocates a larger buffer.",
+       QueryInfoKeyDataSize},
   };
   return differences;
 }

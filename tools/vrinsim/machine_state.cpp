@@ -69,11 +69,11 @@ std::string Readable(const std::string& value) {
   return text;
 }
 
-// The registry's export, split into keys and value lines; a value's hex
-// continuation lines are joined to it.
-std::map<std::string, std::map<std::string, std::string>> RegistryValues() {
+}  // namespace
+
+std::map<std::string, std::map<std::string, std::string>> RegistryValues(const std::string& regText) {
   std::map<std::string, std::map<std::string, std::string>> keys;
-  std::istringstream text(host::LocalRegistry().Export());
+  std::istringstream text(regText);
   std::string key;
   std::string pending;
   for (std::string line; std::getline(text, line);) {
@@ -112,6 +112,8 @@ std::map<std::string, std::map<std::string, std::string>> RegistryValues() {
   }
   return keys;
 }
+
+namespace {
 
 std::string StateText(uint32_t state) {
   switch (state) {
@@ -360,7 +362,7 @@ std::vector<std::string> NewPendingDeletions(const MachineState& before, const M
 
 MachineState CaptureMachine() {
   MachineState state;
-  state.registry = RegistryValues();
+  state.registry = RegistryValues(host::LocalRegistry().Export());
   state.services = Services();
   state.files = Files();
   state.pendingDeletions = PendingDeletions();

@@ -31,6 +31,11 @@ struct MachineState {
   std::map<std::string, ShareState> shares;
 };
 
+// The keys and values of a .reg file's text (decoded), in the form
+// MachineState::registry keeps them; a value's hex continuation lines are
+// joined to it.
+std::map<std::string, std::map<std::string, std::string>> RegistryValues(const std::string& regText);
+
 // The simulated machine as it is now.
 MachineState CaptureMachine();
 

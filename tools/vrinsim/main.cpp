@@ -32,8 +32,8 @@ namespace fs = std::filesystem;
 
 const char kVersion[] = "vrinsim 1.1";
 
-const char kUsage[] = R"(usage: vrinsim run SCENARIO [--log FILE] [--changes-only] [--color=auto|always|never]
-                    [--no-wall-time] [--json FILE] [--scenarios DIR]
+const char kUsage[] = R"(usage: vrinsim run SCENARIO [--engine simulated|wine] [--arch win32|win64] [--log FILE]
+                    [--changes-only] [--color=auto|always|never] [--no-wall-time] [--json FILE] [--scenarios DIR]
        vrinsim compare SCENARIO [--arch win32|win64] [--no-wall-time] [--json FILE] [--scenarios DIR]
        vrinsim machine SCENARIO [--step N] [--drives DIR] [--scenarios DIR]
        vrinsim explore [--walks N] [--steps N] [--seed N] [--findings DIR] [--json FILE]
@@ -51,6 +51,13 @@ run      plays SCENARIO (a bundled scenario's name or a scenario folder) and
          command line: every mistake of the scenario is listed, with its file
          and line, and nothing is played. Warnings (a service script or a
          message-box answer nothing used) follow the report on standard error.
+         --engine simulated (the default) plays on the simulated Windows
+         Installer, in milliseconds; --engine wine plays with the shipped DLL
+         (dist/<arch>/vrinca.dll, `make dist`) under Wine's own msiexec, in a
+         fresh Wine prefix, in seconds per road; the report is the same, and
+         says where Wine could not do what the scenario asks. --arch picks the
+         build (default win32; a machine that cannot run 32-bit programs
+         needs --arch win64).
 compare  plays SCENARIO on the simulated engine and on Wine's msiexec with the
          shipped DLL (--arch win32, the default, or win64) and prints, step
          by step, the differences: the library's log lines, actions and
@@ -222,8 +229,27 @@ struct Options {
   std::optional<size_t> walks, steps;
   std::optional<uint64_t> seed;
   std::optional<std::string> findings;
+  std::optional<std::string> engine;
   std::vector<std::string> words;
 };
+
+// The engine --engine and --arch ask for; null after saying why this machine
+// cannot run it.
+std::unique_ptr<vrinsim::Engine> ChosenEngine(const Options& options) {
+  if (options.engine.value_or("simulated") == "simulated") return vrinsim::SimulatedEngine();
+  const std::string arch = options.arch.value_or("win32");
+  const std::string reason = vrinsim::WineCannotRun(arch);
+  if (!reason.empty()) {
+    std::cerr << "vrinsim: *** --engine wine --arch " << arch << " cannot play here: " << reason << " ***\n";
+    return nullptr;
+  }
+  try {
+    return vrinsim::WineEngine(arch);
+  } catch (const std::exception& error) {
+    std::cerr << "vrinsim: the Wine engine: " << error.what() << "\n";
+    return nullptr;
+  }
+}
 
 bool ColourWanted(const std::string& when) {
   if (when != "auto") return when == "always";
@@ -237,7 +263,8 @@ int Run(const Options& options, const std::string& which) {
   if (!scenario) return 2;
   std::ofstream log, json;
   if (!OpenOutput(options.logFile, "log file", log) || !OpenOutput(options.jsonFile, "JSON report", json)) return 2;
-  std::unique_ptr<vrinsim::Engine> engine = vrinsim::SimulatedEngine();
+  std::unique_ptr<vrinsim::Engine> engine = ChosenEngine(options);
+  if (!engine) return 2;
   std::optional<vrinsim::PlayResult> result = PlayAndTell(*engine, *scenario, vrinsim::kAllSteps);
   if (!result) return 2;
   vrinsim::ReportOptions report = options.report;
@@ -438,6 +465,12 @@ int main(int argc, char** argv) {
         }
         options.step = std::stoul(*given);
       }
+    } else if (arg == "--engine") {
+      std::optional<std::string> given = value("simulated or wine");
+      if (!given) return 2;
+      if (*given != "simulated" && *given != "wine")
+        return Usage("--engine " + *given + ": the engine is simulated or wine");
+      options.engine = *given;
     } else if (arg == "--no-wall-time") {
       options.report.wallTime = false;
     } else if (arg == "--changes-only") {
@@ -455,14 +488,16 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string>& words = options.words;
   const std::string command = words.empty() ? "" : words[0];
-  const bool forRun = options.logFile || options.report.changesOnly;
+  const bool forRun = options.logFile || options.report.changesOnly || options.engine;
   const bool forPlays = !options.report.wallTime || options.arch;  // run and compare
   const bool forMachine = options.step || options.drives;
   const bool forExplore = options.walks || options.steps || options.seed || options.findings;
   const bool reports = command == "run" || command == "compare" || command == "explore";  // --json
+  if (command == "run" && options.arch && options.engine.value_or("simulated") != "wine") {
+    return Usage("--arch " + *options.arch + " is for --engine wine");
+  }
   if ((forRun && command != "run") || (forPlays && command != "run" && command != "compare") ||
-      (forMachine && command != "machine") || (forExplore && command != "explore") || (options.jsonFile && !reports) ||
-      (options.arch && command != "compare")) {
+      (forMachine && command != "machine") || (forExplore && command != "explore") || (options.jsonFile && !reports)) {
     return Usage("an option given to a command that does not take it");
   }
   if (words.size() == 1 && command == "list") return List(options.scenarios);

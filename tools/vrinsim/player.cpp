@@ -351,8 +351,22 @@ std::vector<std::pair<std::string, std::string>> PropertiesLeftSet(const std::ma
   return changed;
 }
 
-// Which action failed, and the failure reports written while it ran, each
-// on one line: the first names the cause, the last the action's own report.
+}  // namespace
+
+std::string InstallStateName(INSTALLSTATE state) {
+  switch (state) {
+    case INSTALLSTATE_UNKNOWN:
+      return "unknown";
+    case INSTALLSTATE_ABSENT:
+      return "absent";
+    case INSTALLSTATE_LOCAL:
+      return "local";
+    case INSTALLSTATE_SOURCE:
+      return "source";
+    default:
+      return std::to_string(state);
+  }
+}
 std::string FailureOf(const std::vector<vrinroad::ActionCall>& calls, const std::vector<std::string>& log) {
   for (const vrinroad::ActionCall& call : calls) {
     if (call.result == ERROR_SUCCESS) continue;
@@ -379,6 +393,8 @@ std::string FailureOf(const std::vector<vrinroad::ActionCall>& calls, const std:
   return "";
 }
 
+namespace {
+
 void PlayRoad(const Step& step, const vrinroad::PackageOptions& packageOptions, StepResult& out) {
   const auto [package, options] = RoadOf(step, packageOptions);
   vrinroad::Road road(package, options);
@@ -395,26 +411,12 @@ std::shared_ptr<host::Package> OpenPackage(const vrinroad::PackageOptions& packa
   return host::Package::FromSql(package.sql.empty() ? vrinroad::PackageSql(package) : package.sql);
 }
 
-std::string StateName(INSTALLSTATE state) {
-  switch (state) {
-    case INSTALLSTATE_UNKNOWN:
-      return "unknown";
-    case INSTALLSTATE_ABSENT:
-      return "absent";
-    case INSTALLSTATE_LOCAL:
-      return "local";
-    case INSTALLSTATE_SOURCE:
-      return "source";
-    default:
-      return std::to_string(state);
-  }
-}
-
 // Named actions in one session, as a user-interface or execute sequence
 // calls them; the first that fails ends the installation.
 void PlayActions(const Step& step, const vrinroad::PackageOptions& package, StepResult& out) {
   DllMain(host::LibraryModule(), DLL_PROCESS_ATTACH, nullptr);
   auto session = host::Session::Open(OpenPackage(package));
+  vrinroad::SetSystemFolders(*session);
   session->SetProperty("UILevel", step.road.userInterface ? "5" : "2");
   session->SetProperty("ProductLanguage", step.road.productLanguage);
   if (step.road.installed) session->SetProperty("Installed", "1");
@@ -441,7 +443,8 @@ void PlayActions(const Step& step, const vrinroad::PackageOptions& package, Step
   }
   for (const auto& [feature, before] : requested) {
     INSTALLSTATE now = session->FeatureState(feature)->action;
-    if (now != before) out.featureRequests.push_back(feature + ": " + StateName(before) + " -> " + StateName(now));
+    if (now != before)
+      out.featureRequests.push_back(feature + ": " + InstallStateName(before) + " -> " + InstallStateName(now));
   }
   session->Close();
   out.log = LogOf(*session);

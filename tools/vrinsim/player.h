@@ -92,4 +92,12 @@ vrinroad::PackageOptions RoadPackage(const Scenario& scenario);
 std::pair<vrinroad::PackageOptions, vrinroad::RoadOptions> RoadOf(const Step& step,
                                                                   const vrinroad::PackageOptions& package);
 
+// "unknown", "absent", "local", "source", or the number of any other state.
+std::string InstallStateName(INSTALLSTATE state);
+
+// Which action of the calls failed, and the failure reports written while
+// it ran, each on one line: the first names the cause, the last the
+// action's own report. Empty when none failed.
+std::string FailureOf(const std::vector<vrinroad::ActionCall>& calls, const std::vector<std::string>& log);
+
 }  // namespace vrinsim

@@ -1,4 +1,4 @@
-#include "tests/wine/wine_harness.h"
+#include "tools/wine/wine_harness.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -362,6 +362,14 @@ RegistryValue ParseRegData(const std::string& data, bool unicode) {
 
 }  // namespace
 
+RunResult RunTool(const std::vector<std::string>& args, const fs::path& dir) {
+  auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> argv = args;
+  argv.at(0) = FindProgram(argv[0]);
+  ProcessResult result = Capture(argv, dir);
+  return {result.exitCode, result.output, SecondsSince(start)};
+}
+
 const char* ArchName(Arch arch) { return arch == Arch::kWin32 ? "win32" : "win64"; }
 
 std::string CannotRun(Arch arch) {
@@ -373,6 +381,8 @@ std::string CannotRun(Arch arch) {
 fs::path HarnessRoot() { return fs::path(VRINCA_BINARY_DIR) / "wine"; }
 
 fs::path PackageTemplateDir() { return fs::path(VRINCA_SOURCE_DIR) / "tests" / "wine" / "packages"; }
+
+fs::path RoadsTemplate() { return fs::path(VRINCA_SOURCE_DIR) / "tools" / "wine" / "roads.wxs"; }
 
 fs::path KitDir() { return fs::path(VRINCA_SOURCE_DIR) / "packaging"; }
 
@@ -521,7 +531,7 @@ const Prefix& Prefix::Of(Arch arch) {
   return arch == Arch::kWin32 ? win32 : win64;
 }
 
-fs::path Prefix::Dir() const { return HarnessRoot() / ArchName(arch_); }
+fs::path Prefix::Dir() const { return dir_.empty() ? HarnessRoot() / ArchName(arch_) : dir_; }
 
 fs::path Prefix::WinePrefix() const { return Dir() / "prefix"; }
 
@@ -588,6 +598,20 @@ double Prefix::Ensure() const {
   return EnsureLocked();
 }
 
+double Prefix::CopyOf(const Prefix& pristine) const {
+  auto start = std::chrono::steady_clock::now();
+  PrefixLock source(pristine.Dir());
+  pristine.EnsureLocked();
+  PrefixLock lock(Dir());
+  fs::remove_all(WinePrefix());
+  fs::remove(Dir() / "prefix.ready");
+  // The prefix's drive links (dosdevices/c: -> ../drive_c) are copied as links.
+  fs::copy(pristine.WinePrefix(), WinePrefix(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  const double seconds = SecondsSince(start);
+  WriteBytes(Dir() / "prefix.ready", "copied from " + pristine.WinePrefix().string() + "\n");
+  return seconds;
+}
+
 RunResult Prefix::Run(const std::vector<std::string>& args, const fs::path& workingDir) const {
   PrefixLock lock(Dir());
   EnsureLocked();
@@ -599,7 +623,7 @@ RunResult Prefix::Run(const std::vector<std::string>& args, const fs::path& work
     throw std::runtime_error(std::string(ArchName(arch_)) + " wine " + (args.empty() ? std::string() : args[0]) +
                              " timed out after " + std::to_string(kWineTimeoutSeconds) + " s:\n" + result.output);
   }
-  WaitForServer();
+  if (waitForServer_) WaitForServer();
   return {result.exitCode, result.output, SecondsSince(start)};
 }
 
@@ -630,7 +654,9 @@ Package Prefix::NewPackage(const std::string& workName) const {
 }
 
 Package Prefix::BuildPackage(const PackageOptions& options) const {
-  fs::path templatePath = PackageTemplateDir() / options.templateName;
+  const fs::path templatePath = fs::path(options.templateName).is_absolute()
+                                    ? fs::path(options.templateName)
+                                    : PackageTemplateDir() / options.templateName;
   if (!fs::exists(templatePath)) {
     throw std::runtime_error("package template missing: " + templatePath.string());
   }
@@ -647,7 +673,7 @@ Package Prefix::BuildPackage(const PackageOptions& options) const {
   if (std::regex_search(source, leftover, std::regex("@[A-Z0-9_]+@"))) {
     throw std::runtime_error(options.templateName + ": placeholder " + leftover.str() + " has no value");
   }
-  fs::path wxs = package.workDir / options.templateName;
+  fs::path wxs = package.workDir / templatePath.filename();
   WriteBytes(wxs, source);
   fs::copy_file(Dll(), package.workDir / "vrinca.dll");
   for (const auto& [name, contents] : options.files) {
@@ -656,7 +682,7 @@ Package Prefix::BuildPackage(const PackageOptions& options) const {
     WriteBytes(file, contents);
   }
 
-  package.msi = package.workDir / (fs::path(options.templateName).stem().string() + ".msi");
+  package.msi = package.workDir / (templatePath.stem().string() + ".msi");
   const bool win32 = arch_ == Arch::kWin32;
   std::map<std::string, std::string> defines = {
       {"ProgramFilesFolder", win32 ? "ProgramFilesFolder" : "ProgramFiles64Folder"}, {"Win64", win32 ? "no" : "yes"}};
@@ -727,7 +753,7 @@ MsiexecResult Prefix::RunMsiexec(const Package& package, const std::string& opti
     logPath = package.workDir / (logStem + "-" + std::to_string(n) + ".log");
   }
   std::vector<std::string> args = {
-      "msiexec", option, ToWindowsPath(package.msi), ui == Ui::kFull ? "/qf" : "/qn", "/l*v", ToWindowsPath(logPath)};
+      "msiexec", option, WindowsPathOf(package.msi), ui == Ui::kFull ? "/qf" : "/qn", "/l*v", ToWindowsPath(logPath)};
   args.insert(args.end(), properties.begin(), properties.end());
   RunResult run = Run(args, package.workDir);
   MsiexecResult result;
@@ -746,8 +772,17 @@ MsiexecResult Prefix::Install(const Package& package, const std::vector<std::str
   return RunMsiexec(package, "/i", "install", properties, ui);
 }
 
-MsiexecResult Prefix::Remove(const Package& package, const std::vector<std::string>& properties) const {
-  return RunMsiexec(package, "/x", "remove", properties, Ui::kNone);
+MsiexecResult Prefix::Remove(const Package& package, const std::vector<std::string>& properties, Ui ui) const {
+  return RunMsiexec(package, "/x", "remove", properties, ui);
+}
+
+std::string Prefix::WindowsPathOf(const fs::path& path) const {
+  const fs::path driveC = (WinePrefix() / "drive_c").lexically_normal();
+  const fs::path relative = fs::absolute(path).lexically_normal().lexically_relative(driveC);
+  if (relative.empty() || *relative.begin() == "..") return ToWindowsPath(path);
+  std::string text = "C:\\" + relative.string();
+  std::replace(text.begin(), text.end(), '/', '\\');
+  return text;
 }
 
 fs::path Prefix::Path(const std::string& windowsPath) const {
@@ -785,6 +820,14 @@ void Prefix::WriteFiles(const std::vector<std::pair<std::string, std::string>>& 
 }
 
 std::vector<std::optional<RegistryDump>> Prefix::ExportRegistry(const std::vector<std::string>& keys) const {
+  std::vector<std::optional<RegistryDump>> dumps;
+  for (const std::optional<std::string>& text : ExportRegistryText(keys)) {
+    dumps.emplace_back(text ? std::optional<RegistryDump>(ParseRegFile(*text)) : std::nullopt);
+  }
+  return dumps;
+}
+
+std::vector<std::optional<std::string>> Prefix::ExportRegistryText(const std::vector<std::string>& keys) const {
   std::vector<fs::path> files;
   std::vector<std::string> lines;
   for (const std::string& key : keys) {
@@ -794,16 +837,16 @@ std::vector<std::optional<RegistryDump>> Prefix::ExportRegistry(const std::vecto
   }
   RunBatch(lines);
   // reg writes no file for a key that does not exist.
-  std::vector<std::optional<RegistryDump>> dumps;
+  std::vector<std::optional<std::string>> texts;
   for (const fs::path& file : files) {
     if (!fs::exists(file)) {
-      dumps.emplace_back();
+      texts.emplace_back();
       continue;
     }
-    dumps.emplace_back(ParseRegFile(ReadTextFile(file)));
+    texts.emplace_back(ReadTextFile(file));
     fs::remove(file);
   }
-  return dumps;
+  return texts;
 }
 
 void Prefix::ImportRegistry(const std::string& regText) const {

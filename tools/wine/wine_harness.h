@@ -43,6 +43,9 @@ std::string CannotRun(Arch arch);
 fs::path HarnessRoot();
 // ${VRINCA_SOURCE_DIR}/tests/wine/packages.
 fs::path PackageTemplateDir();
+// tools/wine/roads.wxs: the consuming package of both merge modules that
+// vrinsim's Wine engine and the Wine roads test build (see the file).
+fs::path RoadsTemplate();
 // ${VRINCA_SOURCE_DIR}/packaging: the integration kit, whose includes
 // (common.wxi, server.wxi, console.wxi, setup.wxi) every template may use.
 fs::path KitDir();
@@ -65,9 +68,13 @@ struct RunResult {
   double seconds = 0;
 };
 
+// Runs a Linux tool (wixl, msibuild, msiinfo; looked up on PATH) in `dir`
+// with stdin from /dev/null. A tool that cannot be started is an error.
+RunResult RunTool(const std::vector<std::string>& args, const fs::path& dir);
+
 struct PackageOptions {
-  std::string templateName;                         // file name in tests/wine/packages, e.g. "smoke.wxs"
-  std::string workName;                             // work folder name under the prefix's work/, replaced if present
+  std::string templateName;  // file name in tests/wine/packages, e.g. "smoke.wxs", or an absolute path
+  std::string workName;      // work folder name under the prefix's work/, replaced if present
   std::map<std::string, std::string> placeholders;  // NAME -> text for each "@NAME@"
   std::map<std::string, std::string> files;         // extra files written next to the .wxs: name -> contents
   std::vector<std::string> kitTables;          // kit folders or .idt files (under KitDir()) merged in by flatten.sh
@@ -132,17 +139,17 @@ using RegistryDump = std::map<std::string, RegistryValues, CaseInsensitiveLess>;
 RegistryDump ParseRegFile(const std::string& text);
 
 // The Wine prefix of one architecture and everything that runs in it: its
-// loader, the DLL of that build, packages built for it. A prefix lives in
-// HarnessRoot()/<arch>: prefix/, its lock and stamp, work/ with one folder
-// per package. Instances are cheap; all state is on disk, shared by the test
-// processes of a build tree.
+// loader, the DLL of that build, packages built for it. A prefix lives in a
+// folder of its own, by default HarnessRoot()/<arch>: prefix/, its lock and
+// stamp, work/ with one folder per package. Instances are cheap; all state is
+// on disk, shared by the test processes of a build tree.
 class Prefix {
  public:
-  explicit Prefix(Arch arch) : arch_(arch) {}
+  explicit Prefix(Arch arch, fs::path dir = {}) : arch_(arch), dir_(std::move(dir)) {}
   static const Prefix& Of(Arch arch);
 
   Arch arch() const { return arch_; }
-  // HarnessRoot()/<arch>.
+  // The folder given, else HarnessRoot()/<arch>.
   fs::path Dir() const;
   // Dir()/prefix: the Wine prefix itself.
   fs::path WinePrefix() const;
@@ -157,11 +164,24 @@ class Prefix {
   // spent on creation, 0 when the prefix was already there.
   double Ensure() const;
 
+  // Makes this prefix a copy of `pristine` (created first if needed), which
+  // is much faster than a boot: whatever this prefix held is replaced.
+  // Returns the seconds spent.
+  double CopyOf(const Prefix& pristine) const;
+
   // Runs `<loader> <args...>` in the prefix (created first if needed) with
   // WINEDEBUG=-all, mscoree and mshtml disabled, stdin from /dev/null and a
   // timeout, then waits for the wineserver to exit. Calls from different
   // processes are serialised on the prefix's lock.
   RunResult Run(const std::vector<std::string>& args, const fs::path& workingDir = {}) const;
+
+  // Lets calls follow each other while the wineserver of the previous one
+  // is still there (it stays about two seconds after its last program),
+  // rather than waiting for it to exit: for one process alone in its
+  // prefix, which has no other process's files to wait for.
+  void DoNotWaitForServer() { waitForServer_ = false; }
+  // Waits for the prefix's wineserver to exit.
+  void WaitForServer() const;
 
   // Runs the lines as one batch file under Wine's cmd: several reg and sc
   // commands for the price of one wine start.
@@ -189,12 +209,17 @@ class Prefix {
   // package built for the other architecture is refused.
   MsiexecResult Install(const Package& package, const std::vector<std::string>& properties = {},
                         Ui ui = Ui::kNone) const;
-  MsiexecResult Remove(const Package& package, const std::vector<std::string>& properties = {}) const;
+  MsiexecResult Remove(const Package& package, const std::vector<std::string>& properties = {},
+                       Ui ui = Ui::kNone) const;
 
   // The file or folder of the prefix that a "C:\..." path names. Existing
   // folders are matched without regard to case, as Windows does, so that
   // "C:\WINDOWS" is the prefix's "windows"; missing parts keep their case.
   fs::path Path(const std::string& windowsPath) const;
+
+  // The Windows path of a host path: "C:\..." inside the prefix's drive C:,
+  // else "Z:\...".
+  std::string WindowsPathOf(const fs::path& path) const;
 
   // Writes files into the prefix ("C:\..." path -> contents), creating folders.
   void WriteFiles(const std::vector<std::pair<std::string, std::string>>& files) const;
@@ -204,6 +229,8 @@ class Prefix {
   std::optional<RegistryDump> ExportRegistry(const std::string& key) const;
   // The same for several keys in one wine start.
   std::vector<std::optional<RegistryDump>> ExportRegistry(const std::vector<std::string>& keys) const;
+  // The exported files' text (decoded), nullopt for a key that does not exist.
+  std::vector<std::optional<std::string>> ExportRegistryText(const std::vector<std::string>& keys) const;
 
   // `reg import` of .reg text given without its "Windows Registry Editor
   // Version 5.00" header.
@@ -211,7 +238,6 @@ class Prefix {
 
  private:
   double EnsureLocked() const;
-  void WaitForServer() const;
   std::map<std::string, std::string> Environment() const;
   // The architecture's loader followed by args.
   std::vector<std::string> Command(const std::vector<std::string>& args) const;
@@ -222,6 +248,8 @@ class Prefix {
                            const std::vector<std::string>& properties, Ui ui) const;
 
   Arch arch_;
+  fs::path dir_;
+  bool waitForServer_ = true;
 };
 
 }  // namespace wine
