@@ -326,13 +326,14 @@ class WineInstaller : public Engine {
     for (const char* key : kReadKeys) keys.emplace(Upper(key), key);
     for (const std::string& key : seededKeys_) keys.emplace(Upper(key), key);
     std::vector<std::string> outermost, outermostUpper;
-    for (const auto& [upper, key] : keys) {
+    for (const auto& entry : keys) {
+      const std::string& upper = entry.first;
       // Sorted, so a key's listed parents come before it.
       const bool under = std::any_of(outermostUpper.begin(), outermostUpper.end(), [&](const std::string& parent) {
         return upper.compare(0, parent.size() + 1, parent + "\\") == 0;
       });
       if (under) continue;
-      outermost.push_back(key);
+      outermost.push_back(entry.second);
       outermostUpper.push_back(upper);
     }
     for (const std::optional<std::string>& text : prefix_->ExportRegistryText(outermost)) {
@@ -1005,7 +1006,9 @@ class WineInstaller : public Engine {
   // none of the scenario's).
   void ReadServices(MachineState& state) const {
     const std::string prefix = std::string(kServicesKey) + "\\";
-    for (const auto& [key, values] : state.registry) {
+    for (const auto& entry : state.registry) {
+      const std::string& key = entry.first;
+      const std::map<std::string, std::string>& values = entry.second;
       if (key.size() <= prefix.size() || Upper(key.substr(0, prefix.size())) != Upper(prefix)) continue;
       const std::string name = key.substr(prefix.size());
       if (name.find('\\') != std::string::npos || !values.count("\"Type\"")) continue;
