@@ -9,9 +9,11 @@
 //   VRINSIM feature NAME BEFORE AFTER  (requested states, as numbers)
 // Properties: VRINSIM_DLL (the DLL's path), VRINSIM_ACTIONS (names separated
 // by commas), VRINSIM_FEATURES ("Feature=state;..." requested states).
+// windows.h first: msi.h needs its types.
+#include <windows.h>
+
 #include <msi.h>
 #include <msiquery.h>
-#include <windows.h>
 
 #include <string>
 #include <vector>
