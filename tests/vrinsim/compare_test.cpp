@@ -85,6 +85,13 @@ TEST(EngineComparison, NamesEachKnownDifferenceAndLeavesTheRestUnexplained) {
       {"a component counted once more",
        [](StepResult& wine) { Find(wine, "registry")->after = "dword:00000003"; },
        {"component-counted-once-more"}},
+      {"after an event Wine could not make",
+       [](StepResult& wine) {
+         wine.machineNotTheScenarios = "Wine's machine has no C:\\held.sys to hold open (hold-file)";
+         wine.log[3] = "OV VRIN : VrinNTStartVrin <- ";
+         wine.calls[0].result = 0;
+       },
+       {"event-not-made", "info-formatted-twice"}},
       // Without its evidence a known difference's effect is unexplained.
       {"NeedReboot without the driver's failure",
        [](StepResult& wine) {

@@ -378,6 +378,9 @@ std::string ComparisonText(const Scenario& scenario, const Comparison& compariso
       if (first == nullptr) first = &difference;
       ++count;
     }
+    if (step <= wine.steps.size() && !wine.steps[step - 1].machineNotTheScenarios.empty()) {
+      text += "  not comparable: " + wine.steps[step - 1].machineNotTheScenarios + "\n";
+    }
     if (unexplained.empty() && known.empty()) text += "  no differences\n";
     for (const std::string& line : unexplained) text += line;
     for (const std::string& name : knownOrder) {

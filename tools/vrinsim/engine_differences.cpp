@@ -385,6 +385,11 @@ bool SimulatedNoRollback(const Difference& difference, const StepResult* simulat
   return what == "added" || what == "value added" || what == "key added" || what == "created";
 }
 
+// Last in the list, so that a difference a named one explains keeps its name.
+bool EventNotMade(const Difference&, const StepResult*, const StepResult* wine) {
+  return wine != nullptr && !wine->machineNotTheScenarios.empty();
+}
+
 }  // namespace
 
 const std::vector<KnownDifference>& KnownDifferences() {
@@ -473,6 +478,10 @@ const std::vector<KnownDifference>& KnownDifferences() {
        "Wine's RegQueryInfoKeyA gives the longest value data of a key in bytes of its UTF-16 form, twice the "
        "simulated registry's size for text: the library allocates a larger buffer.",
        QueryInfoKeyDataSize},
+      {"event-not-made",
+       "Wine could not make an event of the scenario (its note in the step says which and why): from that step on "
+       "its machine is not the one the scenario describes, so the steps' other differences are not comparable.",
+       EventNotMade},
   };
   return differences;
 }
