@@ -1001,7 +1001,7 @@ class WineInstaller : public Engine {
         continue;
       }
       const std::string note = fs::exists(prefix_->Path(event.target))
-                                   ? "Wine cannot keep " + event.target + " open between two programs (hold-file)"
+                                   ? "the Wine engine does not hold " + event.target + " open (hold-file)"
                                    : "Wine's machine has no " + event.target + " to hold open (hold-file)";
       notes_.Add(note + ": the steps from here on are not comparable");
       if (eventNotMade_.empty()) eventNotMade_ = note + " in the step \"" + step.title + "\"";
