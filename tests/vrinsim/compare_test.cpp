@@ -82,9 +82,23 @@ TEST(EngineComparison, NamesEachKnownDifferenceAndLeavesTheRestUnexplained) {
          wine.machineChanges.push_back({"file", "deleted", "C:\\Server\\Skdnt.exe", "", "9.0", ""});
        },
        {"component-removed-while-counted"}},
+      {"a component removed while counted, with its value",
+       [](StepResult& wine) {
+         wine.machineChanges.push_back({"file", "deleted", "C:\\Server\\Skdnt.exe", "", "9.0", ""});
+         wine.machineChanges.push_back({"registry", "value deleted", "HKEY_LOCAL_MACHINE\\Software\\Orvannic",
+                                        "\"ServicePath\"", "\"C:\\\\Server\\\\Skdnt.exe\"", ""});
+       },
+       {"component-removed-while-counted", "component-removed-while-counted"}},
       {"a component counted once more",
        [](StepResult& wine) { Find(wine, "registry")->after = "dword:00000003"; },
        {"component-counted-once-more"}},
+      {"after an event Wine could not make",
+       [](StepResult& wine) {
+         wine.machineNotTheScenarios = "Wine's machine has no C:\\held.sys to hold open (hold-file)";
+         wine.log[3] = "OV VRIN : VrinNTStartVrin <- ";
+         wine.calls[0].result = 0;
+       },
+       {"event-not-made", "info-formatted-twice"}},
       // Without its evidence a known difference's effect is unexplained.
       {"NeedReboot without the driver's failure",
        [](StepResult& wine) {
@@ -94,6 +108,13 @@ TEST(EngineComparison, NamesEachKnownDifferenceAndLeavesTheRestUnexplained) {
       {"a trace line of Wine's own",
        [](StepResult& wine) { wine.log.insert(wine.log.begin() + 2, "OV VRIN : odd"); },
        {""}},
+      {"a value of another file removed",
+       [](StepResult& wine) {
+         wine.machineChanges.push_back({"file", "deleted", "C:\\Server\\Skdnt.exe", "", "9.0", ""});
+         wine.machineChanges.push_back({"registry", "value deleted", "HKEY_LOCAL_MACHINE\\Software\\Orvannic",
+                                        "\"GuiPath\"", "\"C:\\\\Console\"", ""});
+       },
+       {"component-removed-while-counted", ""}},
       {"a count two above", [](StepResult& wine) { Find(wine, "registry")->after = "dword:00000004"; }, {""}},
       {"the step went through", [](StepResult& wine) { wine.failed = false; }, {""}},
       {"another result", [](StepResult& wine) { wine.calls[0].result = 0; }, {""}},
@@ -112,6 +133,49 @@ TEST(EngineComparison, NamesEachKnownDifferenceAndLeavesTheRestUnexplained) {
     }
     EXPECT_EQ(names, row.expected) << row.what;
     EXPECT_EQ(comparison.Unexplained(), unexplained) << row.what;
+  }
+}
+
+// Wine counts the component once more in step 1; step 2 reads the count
+// (answered as the row says) and takes another branch on Wine; step 3, a
+// restart, carries out the pending deletions step 2 wrote differently.
+TEST(EngineComparison, StepFollowsAnEarlierDifferenceOnlyWhenItReadsItOtherwise) {
+  const char kRead[] =
+      "OV VRIN : InstallGetRegValue -> Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls\\C:\\Server\\Skdnt.exe "
+      "[0]";
+  const struct {
+    const char* what;
+    const char* countOnWine;  // after step 1
+    const char* answerOnWine;
+    std::vector<std::string> expected;  // step 2's and 3's known names in order
+  } cases[] = {
+      {"read one above",
+       "dword:00000003",
+       "OV VRIN : InstallGetRegValue <- 3",
+       {"follows-earlier-difference", "follows-earlier-difference", "follows-earlier-difference",
+        "follows-earlier-difference"}},
+      {"read alike", "dword:00000003", "OV VRIN : InstallGetRegValue <- 2", {"", "", ""}},
+      {"counted alike before", "dword:00000002", "OV VRIN : InstallGetRegValue <- 3", {"", "", "", ""}},
+  };
+  const std::string pending = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  for (const auto& row : cases) {
+    vrinsim::PlayResult simulated, wine;
+    StepResult first = SimulatedStep(), second, restart;
+    second.log = {kRead, "OV VRIN : InstallGetRegValue <- 2"};
+    second.machineChanges = {{"registry", "value added", pending, "\"P\"", "", "hex(7):41,00"}};
+    restart.machineChanges = {{"registry", "value deleted", pending, "\"P\"", "hex(7):41,00", ""}};
+    simulated.steps = {first, second, restart};
+    Find(first, "registry")->after = row.countOnWine;
+    second.log = {kRead, row.answerOnWine, "OV VRIN : Still used elsewhere"};
+    second.machineChanges[0].after = restart.machineChanges[0].before = "hex(7):42,00";
+    wine.steps = {first, second, restart};
+    const vrinsim::Comparison comparison = vrinsim::Compare(simulated, wine);
+    std::vector<std::string> names;
+    for (const vrinsim::Difference& difference : comparison.differences) {
+      if (difference.step > 1) names.push_back(difference.known);
+    }
+    EXPECT_EQ(names, row.expected) << row.what;
+    EXPECT_EQ(comparison.follows.count(2), row.expected.back().empty() ? 0u : 1u) << row.what;
   }
 }
 

@@ -343,8 +343,10 @@ Comparison Compare(const PlayResult& simulated, const PlayResult& wine) {
     for (Difference& difference : differences) {
       difference.step = i + 1;
       if (const KnownDifference* known = Recognise(difference, left, right)) difference.known = known->name;
-      comparison.differences.push_back(difference);
     }
+    const std::string follows = NameFollowingDifferences(differences, comparison.differences, left, right);
+    if (!follows.empty()) comparison.follows[i + 1] = follows;
+    comparison.differences.insert(comparison.differences.end(), differences.begin(), differences.end());
   }
   return comparison;
 }
@@ -378,6 +380,11 @@ std::string ComparisonText(const Scenario& scenario, const Comparison& compariso
       if (first == nullptr) first = &difference;
       ++count;
     }
+    if (step <= wine.steps.size() && !wine.steps[step - 1].machineNotTheScenarios.empty()) {
+      text += "  not comparable: " + wine.steps[step - 1].machineNotTheScenarios + "\n";
+    }
+    if (comparison.follows.count(step))
+      text += "  follows from an earlier difference: " + comparison.follows.at(step) + "\n";
     if (unexplained.empty() && known.empty()) text += "  no differences\n";
     for (const std::string& line : unexplained) text += line;
     for (const std::string& name : knownOrder) {

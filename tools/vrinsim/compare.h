@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ namespace vrinsim {
 struct Comparison {
   std::vector<Difference> differences;  // in step order
   size_t steps = 0;                     // steps compared: those either engine played
+  // Per step (from 1), why its differences follow from an earlier one.
+  std::map<size_t, std::string> follows;
   size_t Unexplained() const;
 };
 

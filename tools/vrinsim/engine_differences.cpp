@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <utility>
 
 namespace vrinsim {
@@ -177,15 +178,39 @@ bool ServiceImageNoProgram(const Difference& difference, const StepResult*, cons
   return false;
 }
 
-bool ComponentRemovedWhileCounted(const Difference& difference, const StepResult* simulated, const StepResult*) {
-  if (difference.area != "file" || !difference.simulated.empty() || !difference.wineChange ||
-      difference.wineChange->what != "deleted" || simulated == nullptr) {
-    return false;
+// The key files whose shared count the simulated step leaves above 0 and
+// which Wine deleted in the step, in lower case.
+std::vector<std::string> CountedFilesWineRemoved(const StepResult* simulated, const StepResult* wine) {
+  std::vector<std::string> files;
+  if (simulated == nullptr || wine == nullptr) return files;
+  for (const MachineChange& change : wine->machineChanges) {
+    if (change.area != "file" || change.what != "deleted") continue;
+    const std::string path = Lower(change.key);
+    const bool counted =
+        std::any_of(simulated->machineChanges.begin(), simulated->machineChanges.end(), [&](const MachineChange& c) {
+          std::optional<uint32_t> count = Dword(c.after);
+          return IsSharedDllsValue(c) && Lower(ValueName(c.name)) == path && count && *count > 0;
+        });
+    if (counted) files.push_back(path);
   }
-  const std::string path = Lower(difference.subject);
-  return std::any_of(simulated->machineChanges.begin(), simulated->machineChanges.end(), [&](const MachineChange& c) {
-    std::optional<uint32_t> count = Dword(c.after);
-    return IsSharedDllsValue(c) && Lower(ValueName(c.name)) == path && count && *count > 0;
+  return files;
+}
+
+bool ComponentRemovedWhileCounted(const Difference& difference, const StepResult* simulated, const StepResult* wine) {
+  if (!difference.simulated.empty() || !difference.wineChange) return false;
+  const MachineChange& change = *difference.wineChange;
+  const std::vector<std::string> removed = CountedFilesWineRemoved(simulated, wine);
+  if (difference.area == "file") {
+    return change.what == "deleted" &&
+           std::find(removed.begin(), removed.end(), Lower(difference.subject)) != removed.end();
+  }
+  // The component's registry values go with it: those that name its key file
+  // or the file's folder.
+  if (difference.area != "registry" || change.what != "value deleted") return false;
+  const std::string data = Lower(ValueName(change.before));
+  return std::any_of(removed.begin(), removed.end(), [&](const std::string& file) {
+    const std::string folder = file.substr(0, file.rfind('\\') + 1);
+    return !data.empty() && (data == file || data == folder || data + "\\" == folder);
   });
 }
 
@@ -385,7 +410,92 @@ bool SimulatedNoRollback(const Difference& difference, const StepResult* simulat
   return what == "added" || what == "value added" || what == "key added" || what == "created";
 }
 
+// Last in the list, so that a difference a named one explains keeps its name.
+bool EventNotMade(const Difference&, const StepResult*, const StepResult* wine) {
+  return wine != nullptr && !wine->machineNotTheScenarios.empty();
+}
+
+const char kFollows[] = "follows-earlier-difference";
+
+// Never alone: NameFollowingDifferences names a step's differences after the
+// evidence of the whole step.
+bool NamedForTheStep(const Difference&, const StepResult*, const StepResult*) { return false; }
+
+// The differences that leave the two machines apart in a way the library
+// branches on: the shared counts, and what follows from them.
+bool LeavesMachinesApart(const Difference& difference) {
+  return (difference.simulatedChange || difference.wineChange) &&
+         (difference.known == "component-removed-while-counted" || difference.known == "component-counted-once-more" ||
+          difference.known == kFollows);
+}
+
+// What the library names when it reads the thing a machine difference is
+// about: a file's path, a registry value as "Software\...\Name".
+std::string ReadName(const MachineChange& change) {
+  if (change.area == "file") return change.key;
+  const std::string root = "hkey_local_machine\\";
+  if (change.area != "registry" || change.name.empty() || !StartsWith(Lower(change.key), root)) return {};
+  return change.key.substr(root.size()) + "\\" + ValueName(change.name);
+}
+
+// The answers the step's library got to each read ("X -> NAME" and the line
+// after it), by the name read, in order.
+std::map<std::string, std::vector<std::string>> Reads(const StepResult& step) {
+  std::map<std::string, std::vector<std::string>> reads;
+  std::string reading;
+  for (const std::string& line : LogLines(step.log)) {
+    std::string text = LibraryText(line);
+    if (text.empty()) continue;
+    text = Lower(FormattedOnceMore(text));
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    if (!reading.empty()) reads[reading].push_back(text);
+    const size_t arrow = text.find(" -> ");
+    reading = arrow == std::string::npos ? "" : text.substr(arrow + 4);
+  }
+  return reads;
+}
+
 }  // namespace
+
+std::string NameFollowingDifferences(std::vector<Difference>& step, const std::vector<Difference>& earlier,
+                                     const StepResult* simulated, const StepResult* wine) {
+  if (simulated == nullptr || wine == nullptr) return {};
+  std::vector<const Difference*> apart;
+  for (const std::vector<Difference>* list : {&earlier, static_cast<const std::vector<Difference>*>(&step)}) {
+    for (const Difference& difference : *list) {
+      if (LeavesMachinesApart(difference)) apart.push_back(&difference);
+    }
+  }
+  // A change of this step that starts from what an earlier one left apart
+  // and ends alike on both (a restart carrying out different pending
+  // deletions) follows from it.
+  for (Difference& difference : step) {
+    if (!difference.known.empty() || !difference.simulatedChange || !difference.wineChange) continue;
+    const MachineChange &a = *difference.simulatedChange, &b = *difference.wineChange;
+    const bool follows = a.after == b.after && std::any_of(apart.begin(), apart.end(), [&](const Difference* then) {
+                           return then->step < difference.step && then->simulatedChange && then->wineChange &&
+                                  Lower(then->subject) == Lower(difference.subject) &&
+                                  then->simulatedChange->after == a.before && then->wineChange->after == b.before;
+                         });
+    if (follows) difference.known = kFollows;
+  }
+  // A step whose library reads something left apart and gets other answers
+  // on the two engines takes another branch from there: the rest of its
+  // differences follow.
+  const auto simulatedReads = Reads(*simulated), wineReads = Reads(*wine);
+  for (const Difference* then : apart) {
+    const MachineChange& change = then->simulatedChange ? *then->simulatedChange : *then->wineChange;
+    const std::string name = ReadName(change);
+    const auto a = simulatedReads.find(Lower(name)), b = wineReads.find(Lower(name));
+    if (name.empty() || a == simulatedReads.end() || b == wineReads.end() || a->second == b->second) continue;
+    for (Difference& difference : step) {
+      if (difference.known.empty()) difference.known = kFollows;
+    }
+    return "the library reads " + name + ", which " + then->known + " of step " + std::to_string(then->step) +
+           " left different, and gets another answer on each engine";
+  }
+  return {};
+}
 
 const std::vector<KnownDifference>& KnownDifferences() {
   static const std::vector<KnownDifference> differences = {
@@ -418,8 +528,8 @@ const std::vector<KnownDifference>& KnownDifferences() {
        "simulated machine runs it.",
        ServiceImageNoProgram},
       {"component-removed-while-counted",
-       "Wine removes a component's files when its key file's shared count stays above 0 after the run; Windows "
-       "Installer, and the simulated one, keep the component until the count reaches 0.",
+       "Wine removes a component's files and registry values when its key file's shared count stays above 0 after the "
+       "run; Windows Installer, and the simulated one, keep the component until the count reaches 0.",
        ComponentRemovedWhileCounted},
       {"component-counted-once-more",
        "Wine counts a component once more when a maintenance run removes another feature of the product and keeps "
@@ -473,6 +583,16 @@ const std::vector<KnownDifference>& KnownDifferences() {
        "Wine's RegQueryInfoKeyA gives the longest value data of a key in bytes of its UTF-16 form, twice the "
        "simulated registry's size for text: the library allocates a larger buffer.",
        QueryInfoKeyDataSize},
+      {kFollows,
+       "A step reads what an earlier known difference left different on the two machines (a shared count, a "
+       "component Wine removed) and gets another answer on each: the library takes another branch from there, and "
+       "the step's other differences follow from the earlier one (the step says which read); so does a later "
+       "change that starts from the two different states and ends alike.",
+       NamedForTheStep},
+      {"event-not-made",
+       "Wine could not make an event of the scenario (its note in the step says which and why): from that step on "
+       "its machine is not the one the scenario describes, so the steps' other differences are not comparable.",
+       EventNotMade},
   };
   return differences;
 }

@@ -41,6 +41,14 @@ const KnownDifference* FindKnownDifference(const std::string& name);
 // The first known difference that recognises the difference; null for none.
 const KnownDifference* Recognise(const Difference& difference, const StepResult* simulated, const StepResult* wine);
 
+// Names "follows-earlier-difference" the differences of a step (numbered,
+// the others already recognised) that follow from a difference, of an
+// earlier step or this one, that left the machines apart in a way the
+// library branches on; `earlier` holds the earlier steps' differences.
+// Returns why, for the step's report; empty when none follow.
+std::string NameFollowingDifferences(std::vector<Difference>& step, const std::vector<Difference>& earlier,
+                                     const StepResult* simulated, const StepResult* wine);
+
 // The lines of log entries (a failure report is one entry of several lines),
 // their line ends removed.
 std::vector<std::string> LogLines(const std::vector<std::string>& log);

@@ -36,6 +36,10 @@ struct StepResult {
   // What the engine could not do of what the step asks (Wine has no network
   // server, ...), each said once.
   std::vector<std::string> engineNotes;
+  // Why the engine's machine is no longer the one the scenario describes
+  // (an event of this step or an earlier one it could not make), on this
+  // step and every later one; empty while it is.
+  std::string machineNotTheScenarios;
   // Figures only the simulated engine measures.
   std::optional<int> errorTableQueries;
   std::optional<uint64_t> blockedMilliseconds;  // service waits and pauses, on the virtual clock

@@ -314,6 +314,7 @@ class WineInstaller : public Engine {
     }
     if (out.failed && out.failure.empty()) out.failure = FailureOf(out.calls, out.log);
     out.engineNotes = notes_.Take();
+    out.machineNotTheScenarios = eventNotMade_;
     return out;
   }
 
@@ -990,15 +991,21 @@ class WineInstaller : public Engine {
     if (out.failed) out.failure = "CheckInstallInfo returned 0: the master setup cannot continue";
   }
 
+  // A service stopped by hand is one Wine never ran: its machine has the
+  // service stopped as the event leaves it. A held file is not: from then
+  // on the machine is not the scenario's, and every later step says so.
   void PlayEvents(const Step& step) {
     for (const MachineEvent& event : step.events) {
       if (event.kind == MachineEvent::Kind::kStopService) {
         notes_.Add("Wine runs no service of the scenario, so " + event.target +
                    " was not running to be stopped (stop-service)");
-      } else {
-        notes_.Add("Wine cannot keep " + event.target +
-                   " open between two programs (hold-file): the next road finds it free");
+        continue;
       }
+      const std::string note = fs::exists(prefix_->Path(event.target))
+                                   ? "the Wine engine does not hold " + event.target + " open (hold-file)"
+                                   : "Wine's machine has no " + event.target + " to hold open (hold-file)";
+      notes_.Add(note + ": the steps from here on are not comparable");
+      if (eventNotMade_.empty()) eventNotMade_ = note + " in the step \"" + step.title + "\"";
     }
   }
 
@@ -1111,6 +1118,7 @@ class WineInstaller : public Engine {
   std::vector<std::string> seededKeys_;
   std::set<std::string> productCodes_;
   Notes notes_;
+  std::string eventNotMade_;  // the first event of the play Wine could not make
 };
 
 }  // namespace
