@@ -66,7 +66,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -201,10 +200,6 @@ Lines WineValues(const std::optional<wine::RegistryDump>& dump, const std::strin
   }
   return values;
 }
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 // Values sorted, their names in lower case (registry names do not tell
 // case apart), without the driver image's shared-file count: only the
 // simulated package installs the driver.
@@ -216,8 +211,8 @@ Lines Comparable(Lines values) {
       comparable.push_back(value);
       continue;
     }
-    const std::string name = Lower(value.substr(0, equals));
-    if (name != Lower(vrinroad::kDriverFile)) comparable.push_back(name + value.substr(equals));
+    const std::string name = vrinsim::Lower(value.substr(0, equals));
+    if (name != vrinsim::Lower(vrinroad::kDriverFile)) comparable.push_back(name + value.substr(equals));
   }
   std::sort(comparable.begin(), comparable.end());
   return comparable;
@@ -228,7 +223,7 @@ Lines SimulatedValues(const std::string& keyPath) { return Comparable(vrinroad::
 // overwrites, the simulated machine the case it was given.
 Lines LowerSorted(const Lines& names) {
   Lines lower;
-  for (const std::string& name : names) lower.push_back(Lower(name));
+  for (const std::string& name : names) lower.push_back(vrinsim::Lower(name));
   std::sort(lower.begin(), lower.end());
   return lower;
 }

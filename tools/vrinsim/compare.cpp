@@ -1,7 +1,6 @@
 #include "tools/vrinsim/compare.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -108,11 +107,6 @@ std::vector<LogUnit> LogUnits(const StepResult& step, const std::set<std::string
     }
   }
   return units;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 void CompareLogs(const StepResult& simulated, const StepResult& wine, std::vector<Difference>& out) {

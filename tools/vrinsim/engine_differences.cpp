@@ -85,11 +85,6 @@ bool RunningOnlySimulated(const Difference& difference) {
              ServiceText(simulated.after.substr(0, simulated.after.size() - running.size()) + "stopped");
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // A "dword:0000000a" .reg text's number.
 std::optional<uint32_t> Dword(const std::string& text) {
   const std::string prefix = "dword:";
@@ -626,6 +621,11 @@ std::vector<std::string> LogLines(const std::vector<std::string>& log) {
     }
   }
   return lines;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
 std::string LibraryText(const std::string& line) {

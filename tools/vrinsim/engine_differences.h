@@ -49,6 +49,10 @@ const KnownDifference* Recognise(const Difference& difference, const StepResult*
 std::string NameFollowingDifferences(std::vector<Difference>& step, const std::vector<Difference>& earlier,
                                      const StepResult* simulated, const StepResult* wine);
 
+// ASCII letters in lower case: registry keys, value names and paths
+// compared as Windows compares them.
+std::string Lower(std::string text);
+
 // The lines of log entries (a failure report is one entry of several lines),
 // their line ends removed.
 std::vector<std::string> LogLines(const std::vector<std::string>& log);
