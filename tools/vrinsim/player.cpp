@@ -353,6 +353,22 @@ std::vector<std::pair<std::string, std::string>> PropertiesLeftSet(const std::ma
 
 }  // namespace
 
+void TellMasterSetup(const Step& step, const MasterSetupCalls& calls, StepResult& out) {
+  out.outcome.push_back("CheckInstallInfo(" + (step.machine.empty() ? std::string("this machine") : step.machine) +
+                        ") = " + calls.check);
+  if (!calls.message.empty()) out.outcome.push_back("  message: " + calls.message);
+  out.outcome.push_back("  installation folder: \"" + calls.folder + "\"" +
+                        (calls.fixed.empty() || calls.fixed == "0" ? "" : " (fixed)"));
+  for (const std::string& component : calls.components) out.outcome.push_back("  component found: " + component);
+  if (!step.profile.empty()) {
+    out.outcome.push_back("CreateConfigProfile(" + step.profile + ") = " + calls.create);
+    for (const std::string& line : calls.profileLines) out.outcome.push_back("  | " + line);
+  }
+  out.outcome.push_back("GetPostConfigInfo() = " + calls.post);
+  out.failed = calls.check == "0";
+  if (out.failed) out.failure = "CheckInstallInfo returned 0: the master setup cannot continue";
+}
+
 std::string InstallStateName(INSTALLSTATE state) {
   switch (state) {
     case INSTALLSTATE_UNKNOWN:
@@ -458,27 +474,25 @@ void PlayMasterSetup(const Step& step, StepResult& out) {
   char message[1024] = "";
   const char* machine = step.machine.empty() ? nullptr : step.machine.c_str();
   const char* profile = step.profile.empty() ? nullptr : step.profile.c_str();
-  int check = CheckInstallInfo(machine, 0, 0, message, 0, &info, profile, 0, step.fullCheck ? 1 : 0);
-  out.outcome.push_back("CheckInstallInfo(" + (step.machine.empty() ? std::string("this machine") : step.machine) +
-                        ") = " + std::to_string(check));
-  if (message[0] != '\0') out.outcome.push_back("  message: " + std::string(message));
-  out.outcome.push_back("  installation folder: \"" + std::string(info.szInstallDir) + "\"" +
-                        (info.bInstallDirFixed ? " (fixed)" : ""));
+  MasterSetupCalls calls;
+  calls.check = std::to_string(CheckInstallInfo(machine, 0, 0, message, 0, &info, profile, 0, step.fullCheck ? 1 : 0));
+  calls.message = message;
+  calls.folder = info.szInstallDir;
+  calls.fixed = std::to_string(info.bInstallDirFixed);
   for (const auto& component : info.szComponents) {
-    if (component[0] != '\0') out.outcome.push_back("  component found: " + std::string(component));
+    if (component[0] != '\0') calls.components.push_back(component);
   }
   if (profile != nullptr) {
-    int written = CreateConfigProfile(machine, 0, 0, message, 0, &info, profile, 0, step.fullCheck ? 1 : 0);
-    out.outcome.push_back("CreateConfigProfile(" + step.profile + ") = " + std::to_string(written));
+    calls.create =
+        std::to_string(CreateConfigProfile(machine, 0, 0, message, 0, &info, profile, 0, step.fullCheck ? 1 : 0));
     std::istringstream content(host::Files().FileContent(step.profile).value_or(""));
     for (std::string line; std::getline(content, line);) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      out.outcome.push_back("  | " + line);
+      calls.profileLines.push_back(line);
     }
   }
-  out.outcome.push_back("GetPostConfigInfo() = " + std::to_string(GetPostConfigInfo()));
-  out.failed = check == 0;
-  if (out.failed) out.failure = "CheckInstallInfo returned 0: the master setup cannot continue";
+  calls.post = std::to_string(GetPostConfigInfo());
+  TellMasterSetup(step, calls, out);
 }
 
 StepResult PlayStep(const Step& step, const vrinroad::PackageOptions& package, CaptureStdout& output) {

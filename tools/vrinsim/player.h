@@ -104,4 +104,16 @@ std::string InstallStateName(INSTALLSTATE state);
 // action's own report. Empty when none failed.
 std::string FailureOf(const std::vector<vrinroad::ActionCall>& calls, const std::vector<std::string>& log);
 
+// What the master setup's three calls returned and left, as an engine read
+// them: the numbers as the calls returned them, the profile's lines when
+// the step writes one.
+struct MasterSetupCalls {
+  std::string check, message, folder, fixed, create, post;
+  std::vector<std::string> components, profileLines;
+};
+
+// The step's outcome lines and verdict from those calls, the same for every
+// engine.
+void TellMasterSetup(const Step& step, const MasterSetupCalls& calls, StepResult& out);
+
 }  // namespace vrinsim

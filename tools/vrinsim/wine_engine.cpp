@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "tools/road/package_sql.h"
 #include "tools/road/pe_builder.h"
 #include "tools/vrinsim/action_table.h"
 #include "tools/vrinsim/engine.h"
@@ -107,13 +108,6 @@ std::vector<std::vector<std::string>> IdtRows(const std::string& text) {
   return rows;
 }
 
-// A text for SQL in single quotes.
-std::string SqlQuoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-  return quoted + "'";
-}
-
 // A product code of its own for each product number, so that two products
 // of the built-in package are two installed products.
 std::string ProductCode(const std::string& products) {
@@ -142,16 +136,14 @@ int SequenceOf(vrinroad::Point point) {
   return 6603;
 }
 
-// The library's part of a verbose log: the runs of its actions, from their
-// "Action start" to their "Action ended" line, and nothing of the
-// installer's own actions.
-struct LoggedRoad {
-  std::vector<std::string> log;
-  std::vector<vrinroad::ActionCall> calls;
-  int traceLines = 0;
-  int failureReports = 0;
-  int warnings = 0;
-};
+// A line the library wrote while its action ran, counted as the report
+// counts them.
+void AddTraceLine(const std::string& line, StepResult& out) {
+  out.log.push_back(line);
+  out.traceLines += 1;
+  out.failureReports += line.rfind("ERR: ", 0) == 0;
+  out.warnings += line.rfind("WARN: ", 0) == 0;
+}
 
 // "Action start 1:49:17: Name." -> Name; "Action ended 1:49:17: Name.
 // Return value 1." -> Name and 1.
@@ -170,8 +162,10 @@ bool ActionLine(const std::string& line, const char* keyword, std::string& name,
   return true;
 }
 
-LoggedRoad LibraryPart(const std::string& verboseLog, const std::set<std::string>& actions) {
-  LoggedRoad road;
+// The library's part of a verbose log: the runs of its actions, from their
+// "Action start" to their "Action ended" line, and nothing of the
+// installer's own actions.
+void LibraryPart(const std::string& verboseLog, const std::set<std::string>& actions, StepResult& out) {
   std::string current;
   for (const std::string& line : wine::SplitLines(verboseLog)) {
     std::string name;
@@ -179,24 +173,20 @@ LoggedRoad LibraryPart(const std::string& verboseLog, const std::set<std::string
     if (current.empty()) {
       if (ActionLine(line, "Action start ", name, nullptr) && actions.count(name)) {
         current = name;
-        road.log.push_back(line);
+        out.log.push_back(line);
       }
       continue;
     }
     if (ActionLine(line, "Action ended ", name, &value) && name == current) {
-      road.log.push_back(line);
+      out.log.push_back(line);
       // Wine logs a failed action as 0, Windows as 3: both are the 1603 the
       // installation fails with.
-      road.calls.push_back({current, value == 1 ? 0u : 1603u});
+      out.calls.push_back({current, value == 1 ? 0u : 1603u});
       current.clear();
       continue;
     }
-    road.log.push_back(line);
-    road.traceLines += 1;
-    road.failureReports += line.rfind("ERR: ", 0) == 0;
-    road.warnings += line.rfind("WARN: ", 0) == 0;
+    AddTraceLine(line, out);
   }
-  return road;
 }
 
 // The "Property(S): NAME = value" list that ends a verbose log.
@@ -354,6 +344,13 @@ class WineInstaller : public Engine {
   }
 
  private:
+  // An msiexec that wrote no log did not run the package at all.
+  static void RequireLog(const wine::MsiexecResult& run) {
+    if (run.log.empty()) {
+      throw std::runtime_error("msiexec left no log (exit " + std::to_string(run.exitCode) + "):\n" + run.output);
+    }
+  }
+
   static void Check(const wine::RunResult& run, const std::string& what) {
     if (run.exitCode != 0) {
       throw std::runtime_error(what + " failed with exit code " + std::to_string(run.exitCode) + ":\n" + run.output);
@@ -533,14 +530,14 @@ class WineInstaller : public Engine {
     if (options.releaseFlags.empty()) {
       build.sql.push_back("DELETE FROM `Property` WHERE `Property` = 'ISReleaseFlags'");
     } else {
-      build.sql.push_back("UPDATE `Property` SET `Value` = " + SqlQuoted(options.releaseFlags) +
+      build.sql.push_back("UPDATE `Property` SET `Value` = " + vrintest::SqlText(options.releaseFlags) +
                           " WHERE `Property` = 'ISReleaseFlags'");
     }
     for (const vrinroad::PackageAction& action : scenario.packageActions) {
       build.sql.push_back("INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES (" +
-                          SqlQuoted(action.name) + ", 1, 'VrincaDll', " + SqlQuoted(action.name) + ")");
+                          vrintest::SqlText(action.name) + ", 1, 'VrincaDll', " + vrintest::SqlText(action.name) + ")");
       build.sql.push_back("INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES (" +
-                          SqlQuoted(action.name) + ", " + SqlQuoted(action.condition) + ", " +
+                          vrintest::SqlText(action.name) + ", " + vrintest::SqlText(action.condition) + ", " +
                           std::to_string(SequenceOf(action.point)) + ")");
     }
     if (!options.errorTableSql.empty()) {
@@ -592,7 +589,7 @@ class WineInstaller : public Engine {
         if (!entry.is_regular_file() || Upper(entry.path().filename().string()) != Upper(name)) continue;
         if (auto version = vrinroad::FileVersionOf(ReadFile(entry.path()))) {
           sql.push_back("UPDATE `File` SET `Version` = '" + vrinroad::VersionText(*version) +
-                        "', `Language` = '1033' WHERE `File` = " + SqlQuoted(row[0]));
+                        "', `Language` = '1033' WHERE `File` = " + vrintest::SqlText(row[0]));
         }
         break;
       }
@@ -648,8 +645,8 @@ class WineInstaller : public Engine {
     for (const auto& row : IdtRows(properties)) present.insert(row.at(0));
     for (const auto& [name, value] : required) {
       if (present.count(name)) continue;
-      const std::string query =
-          "INSERT INTO `Property` (`Property`, `Value`) VALUES (" + SqlQuoted(name) + ", " + SqlQuoted(value) + ")";
+      const std::string query = "INSERT INTO `Property` (`Property`, `Value`) VALUES (" + vrintest::SqlText(name) +
+                                ", " + vrintest::SqlText(value) + ")";
       Tool({"msibuild", package.msi.string(), "-q", query}, package.workDir, "msibuild -q " + query);
     }
     prefix_->Flatten(package, {wine::KitDir() / "common"});
@@ -730,10 +727,9 @@ class WineInstaller : public Engine {
     const wine::Ui ui = step.road.userInterface ? wine::Ui::kFull : wine::Ui::kNone;
     const wine::MsiexecResult run = removeAll ? prefix_->Remove(package.package, properties, ui)
                                               : prefix_->Install(package.package, properties, ui);
-    if (run.log.empty()) {
-      throw std::runtime_error("msiexec left no log (exit " + std::to_string(run.exitCode) + "):\n" + run.output);
-    }
-    Fill(run, package, properties, out);
+    RequireLog(run);
+    LibraryPart(run.log, actions_, out);
+    out.propertiesLeftSet = PropertiesLeftSet(LoggedProperties(run.log), package, properties);
     // What Wine answers where Windows would do it, said once.
     for (const std::string& line : out.log) {
       if (line.find("Error 50 in param") != std::string::npos && line.find("adding share") != std::string::npos) {
@@ -748,17 +744,6 @@ class WineInstaller : public Engine {
     if (out.failed && std::none_of(out.calls.begin(), out.calls.end(), [](const auto& c) { return c.result != 0; })) {
       out.failure = "msiexec returned " + std::to_string(run.exitCode) + " (see " + run.logPath.string() + ")";
     }
-  }
-
-  void Fill(const wine::MsiexecResult& run, const WinePackage& package, const std::vector<std::string>& commandLine,
-            StepResult& out) const {
-    LoggedRoad road = LibraryPart(run.log, actions_);
-    out.log = std::move(road.log);
-    out.calls = std::move(road.calls);
-    out.traceLines = road.traceLines;
-    out.failureReports = road.failureReports;
-    out.warnings = road.warnings;
-    out.propertiesLeftSet = PropertiesLeftSet(LoggedProperties(run.log), package, commandLine);
   }
 
   // The directories' target paths before any action sets one: the parent's
@@ -899,9 +884,7 @@ class WineInstaller : public Engine {
     if (step.road.installed) notes_.Add("\"installed = yes\" is not set on Wine: the product is not installed");
     const wine::MsiexecResult run = prefix_->Install(actionsPackage_->package, properties,
                                                      step.road.userInterface ? wine::Ui::kFull : wine::Ui::kNone);
-    if (run.log.empty()) {
-      throw std::runtime_error("msiexec left no log (exit " + std::to_string(run.exitCode) + "):\n" + run.output);
-    }
+    RequireLog(run);
     // The probe's lines as the simulated engine's calls: "Action start" and
     // "Action ended" lines around each action's own.
     std::string current;
@@ -932,12 +915,7 @@ class WineInstaller : public Engine {
         }
         continue;
       }
-      if (!current.empty()) {
-        out.log.push_back(line);
-        out.traceLines += 1;
-        out.failureReports += line.rfind("ERR: ", 0) == 0;
-        out.warnings += line.rfind("WARN: ", 0) == 0;
-      }
+      if (!current.empty()) AddTraceLine(line, out);
     }
     out.propertiesLeftSet = PropertiesLeftSet(LoggedProperties(run.log), *actionsPackage_, properties);
   }
@@ -957,7 +935,7 @@ class WineInstaller : public Engine {
                                std::to_string(run.exitCode) + ":\n" + run.output);
     }
     std::map<std::string, std::string> fields;
-    std::vector<std::string> components;
+    MasterSetupCalls calls;
     for (const std::string& line : wine::SplitLines(wine::DecodeText(run.output))) {
       const std::string mark = "VRINSIM ";
       if (line.rfind(mark, 0) != 0) {
@@ -968,27 +946,22 @@ class WineInstaller : public Engine {
       if (equals == std::string::npos) continue;
       const std::string name = line.substr(mark.size(), equals - mark.size());
       if (name == "component") {
-        components.push_back(line.substr(equals + 1));
+        calls.components.push_back(line.substr(equals + 1));
       } else {
         fields[name] = line.substr(equals + 1);
       }
     }
-    const std::string where = step.machine.empty() ? std::string("this machine") : step.machine;
-    out.outcome.push_back("CheckInstallInfo(" + where + ") = " + fields["check"]);
-    if (!fields["message"].empty()) out.outcome.push_back("  message: " + fields["message"]);
-    out.outcome.push_back("  installation folder: \"" + fields["folder"] + "\"" +
-                          (fields["fixed"] == "0" || fields["fixed"].empty() ? "" : " (fixed)"));
-    for (const std::string& component : components) out.outcome.push_back("  component found: " + component);
+    calls.check = fields["check"];
+    calls.message = fields["message"];
+    calls.folder = fields["folder"];
+    calls.fixed = fields["fixed"];
+    calls.create = fields["create"];
+    calls.post = fields["post"];
     if (!step.profile.empty()) {
-      out.outcome.push_back("CreateConfigProfile(" + step.profile + ") = " + fields["create"]);
       const fs::path profile = prefix_->Path(step.profile);
-      if (fs::exists(profile)) {
-        for (const std::string& line : wine::SplitLines(ReadFile(profile))) out.outcome.push_back("  | " + line);
-      }
+      if (fs::exists(profile)) calls.profileLines = wine::SplitLines(ReadFile(profile));
     }
-    out.outcome.push_back("GetPostConfigInfo() = " + fields["post"]);
-    out.failed = fields["check"] == "0";
-    if (out.failed) out.failure = "CheckInstallInfo returned 0: the master setup cannot continue";
+    TellMasterSetup(step, calls, out);
   }
 
   // A service stopped by hand is one Wine never ran: its machine has the
