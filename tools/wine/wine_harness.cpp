@@ -835,7 +835,20 @@ std::vector<std::optional<std::string>> Prefix::ExportRegistryText(const std::ve
     files.back().replace_extension(".reg");
     lines.push_back("reg export \"" + key + "\" \"" + ToWindowsPath(files.back()) + "\" /y >nul 2>nul");
   }
-  RunBatch(lines);
+  // A missing file means a missing key only when the batch ran to its end:
+  // a wine start that failed (seen when it met a wineserver on its way out)
+  // would otherwise read as a registry without those keys. One retry, after
+  // the server is gone.
+  const char kDone[] = "vrinca-exports-done";
+  lines.push_back(std::string("echo ") + kDone);
+  RunResult run = RunBatch(lines);
+  if (run.output.find(kDone) == std::string::npos) {
+    WaitForServer();
+    run = RunBatch(lines);
+  }
+  if (run.output.find(kDone) == std::string::npos) {
+    throw std::runtime_error("reg export did not run (exit " + std::to_string(run.exitCode) + "):\n" + run.output);
+  }
   // reg writes no file for a key that does not exist.
   std::vector<std::optional<std::string>> texts;
   for (const fs::path& file : files) {

@@ -227,7 +227,8 @@ class Prefix {
   // `reg export KEY file /y` of the key and its subkeys; nullopt when reg
   // fails, which is what it does for a key that does not exist.
   std::optional<RegistryDump> ExportRegistry(const std::string& key) const;
-  // The same for several keys in one wine start.
+  // The same for several keys in one wine start; a start that did not run
+  // its batch to the end is tried once more, then thrown.
   std::vector<std::optional<RegistryDump>> ExportRegistry(const std::vector<std::string>& keys) const;
   // The exported files' text (decoded), nullopt for a key that does not exist.
   std::vector<std::optional<std::string>> ExportRegistryText(const std::vector<std::string>& keys) const;
